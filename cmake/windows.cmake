@@ -1,0 +1,22 @@
+# The Windows program, its unit tests under Wine, and the end-to-end bench.
+enable_language(RC)
+
+# One static executable importing only system DLLs: no libstdc++, libgcc or winpthread DLL.
+set(VELMORA_STATIC_LINK -static -static-libgcc -static-libstdc++)
+
+add_library(sidecar_win32 STATIC
+  ${SIDECAR_DIR}/hook_thread_win32.cc
+  ${SIDECAR_DIR}/platform_win32.cc
+  ${SIDECAR_DIR}/system_sounds_win32.cc
+)
+target_link_libraries(sidecar_win32 PUBLIC sidecar_core user32 wtsapi32 powrprof ole32 oleaut32 uuid)
+target_compile_definitions(sidecar_core PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX UNICODE _UNICODE _WIN32_WINNT=0x0A00)
+
+add_executable(velmora-sidecar WIN32
+  ${SIDECAR_DIR}/main_win32.cc
+  ${SIDECAR_DIR}/allocation_win32.cc
+  ${CMAKE_SOURCE_DIR}/resources/velmora.rc
+)
+# The session driver and the Windows side reference each other; link them as a group.
+target_link_libraries(velmora-sidecar PRIVATE -Wl,--start-group sidecar_core sidecar_win32 -Wl,--end-group)
+target_link_options(velmora-sidecar PRIVATE ${VELMORA_STATIC_LINK} -mwindows)

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "key_channel.h"
+
+namespace velmora {
+
+// Compact JSON object with the single member "event", e.g. {"event":"ready"}.
+std::string event_line(std::string_view event_name);
+
+// {"down":true,"event":"key","vk":65}
+std::string key_event_line(KeyEvent event);
+
+// Writes one line and a line feed to standard output as a whole, under the process-wide
+// standard-output lock, from any thread. Write errors are dropped: a parent that stopped
+// reading loses lines, never the session.
+void emit_line(std::string text);
+
+// Body of the key-event pump thread: one `key` line per KeyEvent, until the channel ends.
+void key_event_pump(KeyReceiver receiver);
+
+}  // namespace velmora

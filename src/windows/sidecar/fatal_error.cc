@@ -1,0 +1,24 @@
+#include "fatal_error.h"
+
+#include <string>
+
+#include "platform.h"
+
+namespace velmora {
+
+inline constexpr int fatal_exit_status = 101;
+
+void fatal_error(std::string_view message, std::string_view detail) {
+  std::string report = "velmora-sidecar: ";
+  report.append(message);
+  if (!detail.empty()) {
+    // "failed to join on thread: " already ends with its separator.
+    if (report.back() != ' ') report.append(": ");
+    report.append(detail);
+  }
+  report.push_back('\n');
+  platform_write_stderr(report.data(), report.size());
+  platform_exit(fatal_exit_status);
+}
+
+}  // namespace velmora

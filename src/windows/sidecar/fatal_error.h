@@ -1,0 +1,11 @@
+#pragma once
+
+#include <string_view>
+
+namespace velmora {
+
+// Failure of the process's own machinery: reports on standard error and exits with
+// status 101 at once. Nothing is restored and no `bye` is written.
+[[noreturn]] void fatal_error(std::string_view message, std::string_view detail);
+
+}  // namespace velmora

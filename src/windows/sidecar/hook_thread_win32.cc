@@ -1,0 +1,127 @@
+#include "hook_thread_win32.h"
+
+#include <wtsapi32.h>
+
+#include <cstdint>
+#include <future>
+#include <string>
+
+#include "click_gate.h"
+#include "event_stream.h"
+#include "keyboard_filter.h"
+#include "platform.h"
+#include "win32_handles.h"
+
+namespace velmora {
+namespace {
+
+// Registers the hotkey table with no window, so WM_HOTKEY lands in this thread's queue,
+// and unregisters every identifier in ascending order whether or not it was taken.
+class HotkeySet {
+ public:
+  HotkeySet() {
+    for (std::size_t i = 0; i < hotkey_keys.size(); ++i) {
+      (void)RegisterHotKey(nullptr, first_hotkey_id + static_cast<int>(i), MOD_NOREPEAT, hotkey_keys[i]);
+    }
+  }
+  HotkeySet(const HotkeySet&) = delete;
+  HotkeySet& operator=(const HotkeySet&) = delete;
+  ~HotkeySet() {
+    for (std::size_t i = 0; i < hotkey_keys.size(); ++i) {
+      (void)UnregisterHotKey(nullptr, first_hotkey_id + static_cast<int>(i));
+    }
+  }
+};
+
+// Session notifications for the window, when there is one.
+class SessionNotification {
+ public:
+  explicit SessionNotification(HWND window) : window_(window) {
+    if (window_ != nullptr) (void)WTSRegisterSessionNotification(window_, NOTIFY_FOR_THIS_SESSION);
+  }
+  SessionNotification(const SessionNotification&) = delete;
+  SessionNotification& operator=(const SessionNotification&) = delete;
+  ~SessionNotification() {
+    if (window_ != nullptr) (void)WTSUnRegisterSessionNotification(window_);
+  }
+
+ private:
+  HWND window_;
+};
+
+LRESULT next_hook(int code, WPARAM message, LPARAM info) {
+  return CallNextHookEx(nullptr, code, message, info);
+}
+
+void run_message_loop() {
+  MSG msg{};
+  // 0 is WM_QUIT, -1 an error: both end the loop.
+  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    // A hotkey is taken so that its usual action (mute, media, browser, launch) never runs.
+    if (msg.message == WM_HOTKEY) continue;
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+}
+
+}  // namespace
+
+LRESULT CALLBACK keyboard_hook(int code, WPARAM message, LPARAM info) {
+  if (code < 0) return next_hook(code, message, info);
+  const auto* key = reinterpret_cast<const KBDLLHOOKSTRUCT*>(info);
+  return keyboard_filter(code, message, key->vkCode) == HookVerdict::Swallow ? 1
+                                                                             : next_hook(code, message, info);
+}
+
+LRESULT CALLBACK mouse_hook(int code, WPARAM message, LPARAM info) {
+  if (code < 0) return next_hook(code, message, info);
+  const auto* mouse = reinterpret_cast<const MSLLHOOKSTRUCT*>(info);
+  const bool injected = (mouse->flags & LLMHF_INJECTED) != 0;
+  return mouse_filter(code, message, injected) == HookVerdict::Swallow ? 1 : next_hook(code, message, info);
+}
+
+LRESULT CALLBACK session_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_WTSSESSION_CHANGE && static_cast<std::uint32_t>(wparam) == WTS_SESSION_LOCK) {
+    emit_line(event_line("session-lock"));
+    return 0;
+  }
+  return DefWindowProcW(window, message, wparam, lparam);
+}
+
+void platform_hook_thread_body(std::promise<std::uint32_t> thread_id_sender) {
+  const DWORD thread_id = GetCurrentThreadId();
+  // Give the thread its message queue before anything else: hotkeys registered on a
+  // thread without one may fail to unregister later (seen under Wine once the main
+  // thread has entered COM), and then outlive the process.
+  MSG peek{};
+  (void)PeekMessageW(&peek, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+
+  const UniqueHook keyboard(SetWindowsHookExW(WH_KEYBOARD_LL, keyboard_hook, nullptr, 0));
+  const UniqueHook mouse(SetWindowsHookExW(WH_MOUSE_LL, mouse_hook, nullptr, 0));
+  // Declared before the hotkeys so that it is released after them, as the window needs it.
+  std::wstring class_name;
+  const HotkeySet hotkeys;
+
+  class_name = session_window_class;
+  const HINSTANCE module = GetModuleHandleW(nullptr);
+  WNDCLASSEXW window_class{};
+  window_class.cbSize = sizeof(window_class);
+  window_class.lpfnWndProc = session_window_proc;
+  window_class.hInstance = module;
+  window_class.lpszClassName = class_name.c_str();
+  // A failed registration is not fatal: the creation below then fails, and the hooks and
+  // hotkeys still work.
+  (void)RegisterClassExW(&window_class);
+  const UniqueWindow window(
+      CreateWindowExW(0, class_name.c_str(), nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, module, nullptr));
+  const SessionNotification notification(window.get());
+
+  try {
+    thread_id_sender.set_value(thread_id);
+  } catch (const std::future_error&) {
+    (void)0;  // the driver is gone; the loop still runs until WM_QUIT
+  }
+  run_message_loop();
+}
+
+}  // namespace velmora

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <windows.h>
+
+#include <array>
+
+namespace velmora {
+
+inline constexpr int first_hotkey_id = 1000;
+
+// The keys taken as system hotkeys, by identifier from 1000 up. Volume up and down are
+// left to the system on purpose.
+inline constexpr std::array<UINT, 16> hotkey_keys = {
+    VK_VOLUME_MUTE,  VK_MEDIA_NEXT_TRACK,    VK_MEDIA_PREV_TRACK,  VK_MEDIA_PLAY_PAUSE,
+    VK_MEDIA_STOP,   VK_BROWSER_BACK,        VK_BROWSER_FORWARD,   VK_BROWSER_REFRESH,
+    VK_BROWSER_STOP, VK_BROWSER_SEARCH,      VK_BROWSER_FAVORITES, VK_BROWSER_HOME,
+    VK_LAUNCH_MAIL,  VK_LAUNCH_MEDIA_SELECT, VK_LAUNCH_APP1,       VK_LAUNCH_APP2};
+
+inline constexpr wchar_t session_window_class[] = L"VelmoraSidecarWts";
+
+LRESULT CALLBACK keyboard_hook(int code, WPARAM message, LPARAM info);
+LRESULT CALLBACK mouse_hook(int code, WPARAM message, LPARAM info);
+LRESULT CALLBACK session_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+
+}  // namespace velmora

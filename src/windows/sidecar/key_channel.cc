@@ -1,0 +1,98 @@
+#include "key_channel.h"
+
+#include <vector>
+
+namespace velmora {
+
+// A single-producer, single-consumer ring. `head` and `tail` count events ever taken and
+// ever stored, so `tail - head` is the fill level and no slot is ever ambiguous.
+// `signal` is bumped on every change the receiver may be waiting for; the receiver
+// sleeps on it with an atomic wait, so the sender only ever bumps and notifies.
+struct KeyChannelState {
+  explicit KeyChannelState(std::size_t capacity) : slots(capacity) {}
+
+  std::vector<KeyEvent> slots;
+  std::atomic<std::uint64_t> head{0};
+  std::atomic<std::uint64_t> tail{0};
+  std::atomic<std::uint32_t> signal{0};
+  std::atomic<bool> sender_alive{true};
+  std::atomic<bool> receiver_alive{true};
+};
+
+KeySender::KeySender(std::shared_ptr<KeyChannelState> state) : state_(std::move(state)) {}
+
+KeySender& KeySender::operator=(KeySender&& other) noexcept {
+  if (this != &other) {
+    release();
+    state_ = std::move(other.state_);
+  }
+  return *this;
+}
+
+KeySender::~KeySender() { release(); }
+
+void KeySender::release() noexcept {
+  if (!state_) return;
+  state_->sender_alive.store(false);
+  state_->signal.fetch_add(1);
+  state_->signal.notify_one();
+  state_.reset();
+}
+
+SendResult KeySender::try_send(KeyEvent event) noexcept {
+  KeyChannelState& s = *state_;
+  if (!s.receiver_alive.load()) return SendResult::Disconnected;
+  const std::uint64_t tail = s.tail.load(std::memory_order_relaxed);
+  if (tail - s.head.load(std::memory_order_acquire) >= s.slots.size()) return SendResult::Full;
+  s.slots[tail % s.slots.size()] = event;
+  s.tail.store(tail + 1, std::memory_order_release);
+  s.signal.fetch_add(1);
+  s.signal.notify_one();
+  return SendResult::Sent;
+}
+
+KeyReceiver::KeyReceiver(std::shared_ptr<KeyChannelState> state) : state_(std::move(state)) {}
+
+KeyReceiver& KeyReceiver::operator=(KeyReceiver&& other) noexcept {
+  if (this != &other) {
+    release();
+    state_ = std::move(other.state_);
+  }
+  return *this;
+}
+
+KeyReceiver::~KeyReceiver() { release(); }
+
+void KeyReceiver::release() noexcept {
+  if (!state_) return;
+  state_->receiver_alive.store(false);
+  state_.reset();
+}
+
+std::optional<KeyEvent> KeyReceiver::receive() {
+  KeyChannelState& s = *state_;
+  for (;;) {
+    // Read the signal before looking at the queue: a send after this read changes it,
+    // so the wait below cannot miss that send.
+    const std::uint32_t seen = s.signal.load();
+    const std::uint64_t head = s.head.load(std::memory_order_relaxed);
+    if (s.tail.load(std::memory_order_acquire) != head) {
+      const KeyEvent event = s.slots[head % s.slots.size()];
+      s.head.store(head + 1, std::memory_order_release);
+      return event;
+    }
+    if (!s.sender_alive.load()) {
+      // The sender may have stored one last event before it went.
+      if (s.tail.load(std::memory_order_acquire) != head) continue;
+      return std::nullopt;
+    }
+    s.signal.wait(seen);
+  }
+}
+
+KeyChannel make_key_channel(std::size_t capacity) {
+  auto state = std::make_shared<KeyChannelState>(capacity == 0 ? 1 : capacity);
+  return KeyChannel{KeySender(state), KeyReceiver(state)};
+}
+
+}  // namespace velmora

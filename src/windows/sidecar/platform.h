@@ -1,0 +1,115 @@
+#pragma once
+
+// The seam between the sidecar's logic and the operating system. Each function is a thin
+// wrapper over one platform call (or a short fixed sequence of them). The Windows build
+// links the *_win32.cc implementations; the native tests link a recording fake, so the
+// start-up and shutdown orders and the save-and-restore logic run where Windows is absent.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <future>
+#include <optional>
+#include <string>
+
+namespace velmora {
+
+// --- Standard streams ---------------------------------------------------------------
+
+enum class ReadStatus { Data, End, Error };
+
+struct ReadResult {
+  ReadStatus status = ReadStatus::End;
+  std::size_t size = 0;
+};
+
+// Reads what is available, at most `capacity` bytes. No handle at all reads as End.
+ReadResult platform_read_stdin(char* buffer, std::size_t capacity);
+
+// Writes every byte or gives up on the first failure; failures are for the caller to drop.
+bool platform_write_stdout(const char* data, std::size_t size);
+void platform_write_stderr(const char* data, std::size_t size);
+
+// --- Environment --------------------------------------------------------------------
+
+// The variable's value as UTF-16, or empty when it is absent.
+std::optional<std::u16string> platform_get_env(const char16_t* name);
+
+// --- Process ------------------------------------------------------------------------
+
+// Text of the calling thread's last system error, for fatal reports.
+std::string platform_last_error_text();
+
+[[noreturn]] void platform_exit(int status);
+
+// --- Hook thread ----------------------------------------------------------------------
+
+// The hook thread's body: installs the hooks, hotkeys and session window, sends its
+// thread identifier once, runs its message loop until WM_QUIT, tears everything down.
+void platform_hook_thread_body(std::promise<std::uint32_t> thread_id_sender);
+
+// PostThreadMessageW(thread_id, WM_QUIT, 0, 0); true when the message was queued.
+bool platform_post_quit(std::uint32_t thread_id);
+
+void platform_sleep_ms(unsigned milliseconds);
+
+// --- COM apartment of the main thread -------------------------------------------------
+
+void platform_com_initialize();
+void platform_com_uninitialize();
+
+// --- Power scheme and wake state ------------------------------------------------------
+
+using SchemeId = std::array<std::uint8_t, 16>;
+
+enum class PowerSetting { PowerButton, SleepButton, LidClose };
+
+// PowerGetActiveScheme, then LocalFree of what it returned; empty on failure or NULL.
+std::optional<SchemeId> platform_power_get_active_scheme();
+// Return the platform's error code; 0 is success.
+std::uint32_t platform_power_read_ac(const SchemeId& scheme, PowerSetting setting, std::uint32_t* value);
+std::uint32_t platform_power_read_dc(const SchemeId& scheme, PowerSetting setting, std::uint32_t* value);
+void platform_power_write_ac(const SchemeId& scheme, PowerSetting setting, std::uint32_t value);
+void platform_power_write_dc(const SchemeId& scheme, PowerSetting setting, std::uint32_t value);
+void platform_power_set_active_scheme(const SchemeId& scheme);
+
+void platform_set_thread_execution_state(std::uint32_t flags);
+
+// --- Cursor ---------------------------------------------------------------------------
+
+struct ClipRect {
+  std::int32_t left = 0;
+  std::int32_t top = 0;
+  std::int32_t right = 0;
+  std::int32_t bottom = 0;
+  bool operator==(const ClipRect&) const = default;
+};
+
+std::int32_t platform_screen_width();
+std::int32_t platform_screen_height();
+// A null rectangle clears the clip.
+void platform_clip_cursor(const ClipRect* rect);
+void platform_show_cursor(bool show);
+
+// --- System beep ----------------------------------------------------------------------
+
+// SPI_GETBEEP; false when the call fails.
+bool platform_get_beep();
+// SPI_SETBEEP with fWinIni 0: the running logon only.
+void platform_set_beep(bool on);
+
+// --- System sounds --------------------------------------------------------------------
+
+// Finds the default playback device's system-sounds session and sets its mute state.
+// Returns whether it was muted before, or empty when no session was found or a call on
+// the way failed. Needs the calling thread in a COM apartment.
+std::optional<bool> set_system_sounds_mute(bool mute);
+
+// --- Synthetic input ------------------------------------------------------------------
+
+enum class MouseButton : std::uint8_t { Left = 0, Right = 1 };
+
+// SendInput of one button press at the current cursor position; the result is ignored.
+void platform_send_mouse_press(MouseButton button);
+
+}  // namespace velmora

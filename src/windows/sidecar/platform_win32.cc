@@ -1,0 +1,199 @@
+// The Windows side of the platform seam: thin wrappers, one system call each.
+
+#include <windows.h>
+#include <objbase.h>
+#include <powrprof.h>
+
+#include <cstring>
+#include <string>
+
+#include "platform.h"
+
+namespace velmora {
+namespace {
+
+HANDLE standard_handle(DWORD which) {
+  const HANDLE handle = GetStdHandle(which);
+  return handle == INVALID_HANDLE_VALUE ? nullptr : handle;
+}
+
+bool write_all(HANDLE handle, const char* data, std::size_t size) {
+  if (handle == nullptr) return false;
+  while (size > 0) {
+    const DWORD chunk = size > 0x40000000U ? 0x40000000U : static_cast<DWORD>(size);
+    DWORD written = 0;
+    if (WriteFile(handle, data, chunk, &written, nullptr) == FALSE || written == 0) return false;
+    data += written;
+    size -= written;
+  }
+  return true;
+}
+
+GUID to_guid(const SchemeId& scheme) {
+  GUID guid;
+  static_assert(sizeof(guid) == sizeof(SchemeId));
+  std::memcpy(&guid, scheme.data(), sizeof(guid));
+  return guid;
+}
+
+const GUID& setting_guid(PowerSetting setting) {
+  switch (setting) {
+    case PowerSetting::PowerButton:
+      return GUID_POWERBUTTON_ACTION;
+    case PowerSetting::SleepButton:
+      return GUID_SLEEPBUTTON_ACTION;
+    case PowerSetting::LidClose:
+      break;
+  }
+  return GUID_LIDCLOSE_ACTION;
+}
+
+}  // namespace
+
+ReadResult platform_read_stdin(char* buffer, std::size_t capacity) {
+  const HANDLE input = standard_handle(STD_INPUT_HANDLE);
+  if (input == nullptr) return {ReadStatus::End, 0};
+  const DWORD want = capacity > 0x40000000U ? 0x40000000U : static_cast<DWORD>(capacity);
+  DWORD got = 0;
+  if (ReadFile(input, buffer, want, &got, nullptr) == FALSE) {
+    // The parent closing its end of the pipe is the ordinary end of input.
+    const DWORD error = GetLastError();
+    if (error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF) return {ReadStatus::End, 0};
+    return {ReadStatus::Error, 0};
+  }
+  if (got == 0) return {ReadStatus::End, 0};
+  return {ReadStatus::Data, got};
+}
+
+bool platform_write_stdout(const char* data, std::size_t size) {
+  return write_all(standard_handle(STD_OUTPUT_HANDLE), data, size);
+}
+
+void platform_write_stderr(const char* data, std::size_t size) {
+  (void)write_all(standard_handle(STD_ERROR_HANDLE), data, size);
+}
+
+std::optional<std::u16string> platform_get_env(const char16_t* name) {
+  static_assert(sizeof(wchar_t) == sizeof(char16_t));
+  const auto* wide_name = reinterpret_cast<const wchar_t*>(name);
+  std::wstring value(16, L'\0');
+  for (;;) {
+    SetLastError(ERROR_SUCCESS);
+    const DWORD needed = GetEnvironmentVariableW(wide_name, value.data(), static_cast<DWORD>(value.size()));
+    if (needed == 0) {
+      if (GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
+      return std::u16string();
+    }
+    if (needed < value.size()) {
+      return std::u16string(reinterpret_cast<const char16_t*>(value.data()), needed);
+    }
+    value.assign(needed, L'\0');  // `needed` counts the terminating NUL here
+  }
+}
+
+std::string platform_last_error_text() {
+  const DWORD error = GetLastError();
+  char* text = nullptr;
+  const DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+      error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  std::string result = length > 0 ? std::string(text, length) : std::string();
+  if (text != nullptr) (void)LocalFree(text);
+  while (!result.empty() && (result.back() == '\n' || result.back() == '\r')) result.pop_back();
+  return result + " (os error " + std::to_string(error) + ")";
+}
+
+void platform_exit(int status) { ExitProcess(static_cast<UINT>(status)); }
+
+bool platform_post_quit(std::uint32_t thread_id) {
+  return PostThreadMessageW(thread_id, WM_QUIT, 0, 0) != FALSE;
+}
+
+void platform_sleep_ms(unsigned milliseconds) { Sleep(milliseconds); }
+
+void platform_com_initialize() { (void)CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
+
+void platform_com_uninitialize() { CoUninitialize(); }
+
+std::optional<SchemeId> platform_power_get_active_scheme() {
+  GUID* active = nullptr;
+  if (PowerGetActiveScheme(nullptr, &active) != ERROR_SUCCESS || active == nullptr) {
+    return std::nullopt;
+  }
+  SchemeId scheme{};
+  std::memcpy(scheme.data(), active, sizeof(GUID));
+  (void)LocalFree(active);
+  return scheme;
+}
+
+std::uint32_t platform_power_read_ac(const SchemeId& scheme, PowerSetting setting, std::uint32_t* value) {
+  const GUID guid = to_guid(scheme);
+  DWORD index = 0;
+  const DWORD result =
+      PowerReadACValueIndex(nullptr, &guid, &GUID_SYSTEM_BUTTON_SUBGROUP, &setting_guid(setting), &index);
+  *value = index;
+  return result;
+}
+
+std::uint32_t platform_power_read_dc(const SchemeId& scheme, PowerSetting setting, std::uint32_t* value) {
+  const GUID guid = to_guid(scheme);
+  DWORD index = 0;
+  const DWORD result =
+      PowerReadDCValueIndex(nullptr, &guid, &GUID_SYSTEM_BUTTON_SUBGROUP, &setting_guid(setting), &index);
+  *value = index;
+  return result;
+}
+
+void platform_power_write_ac(const SchemeId& scheme, PowerSetting setting, std::uint32_t value) {
+  const GUID guid = to_guid(scheme);
+  (void)PowerWriteACValueIndex(nullptr, &guid, &GUID_SYSTEM_BUTTON_SUBGROUP, &setting_guid(setting), value);
+}
+
+void platform_power_write_dc(const SchemeId& scheme, PowerSetting setting, std::uint32_t value) {
+  const GUID guid = to_guid(scheme);
+  (void)PowerWriteDCValueIndex(nullptr, &guid, &GUID_SYSTEM_BUTTON_SUBGROUP, &setting_guid(setting), value);
+}
+
+void platform_power_set_active_scheme(const SchemeId& scheme) {
+  const GUID guid = to_guid(scheme);
+  (void)PowerSetActiveScheme(nullptr, &guid);
+}
+
+void platform_set_thread_execution_state(std::uint32_t flags) {
+  (void)SetThreadExecutionState(static_cast<EXECUTION_STATE>(flags));
+}
+
+std::int32_t platform_screen_width() { return GetSystemMetrics(SM_CXSCREEN); }
+
+std::int32_t platform_screen_height() { return GetSystemMetrics(SM_CYSCREEN); }
+
+void platform_clip_cursor(const ClipRect* rect) {
+  if (rect == nullptr) {
+    (void)ClipCursor(nullptr);
+    return;
+  }
+  const RECT clip{rect->left, rect->top, rect->right, rect->bottom};
+  (void)ClipCursor(&clip);
+}
+
+void platform_show_cursor(bool show) { (void)ShowCursor(show ? TRUE : FALSE); }
+
+bool platform_get_beep() {
+  BOOL on = FALSE;
+  (void)SystemParametersInfoW(SPI_GETBEEP, 0, &on, 0);
+  return on != FALSE;
+}
+
+void platform_set_beep(bool on) {
+  // fWinIni 0: the running logon only, never the user profile.
+  (void)SystemParametersInfoW(SPI_SETBEEP, on ? TRUE : FALSE, nullptr, 0);
+}
+
+void platform_send_mouse_press(MouseButton button) {
+  INPUT input{};
+  input.type = INPUT_MOUSE;
+  input.mi.dwFlags = button == MouseButton::Left ? MOUSEEVENTF_LEFTDOWN : MOUSEEVENTF_RIGHTDOWN;
+  (void)SendInput(1, &input, sizeof(INPUT));
+}
+
+}  // namespace velmora

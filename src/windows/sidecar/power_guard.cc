@@ -1,0 +1,101 @@
+#include "power_guard.h"
+
+#include <array>
+
+namespace velmora {
+
+GuardSlot<PowerSnapshot> saved_power;
+
+namespace {
+
+// Power button, sleep button, lid close: always handled in this order.
+constexpr std::array<PowerSetting, 3> button_settings = {PowerSetting::PowerButton, PowerSetting::SleepButton,
+                                                         PowerSetting::LidClose};
+
+// Index 0 is the platform's do-nothing action for all three settings.
+constexpr std::uint32_t do_nothing = 0;
+
+std::optional<ActionIndices> read_action(const SchemeId& scheme, PowerSetting setting) {
+  std::uint32_t ac = 0;
+  const std::uint32_t ac_result = platform_power_read_ac(scheme, setting, &ac);
+  std::uint32_t dc = 0;
+  const std::uint32_t dc_result = platform_power_read_dc(scheme, setting, &dc);
+  if (ac_result != 0 || dc_result != 0) return std::nullopt;
+  return ActionIndices{ac, dc};
+}
+
+std::optional<ActionIndices>& slot_for(PowerSnapshot& snapshot, PowerSetting setting) {
+  switch (setting) {
+    case PowerSetting::PowerButton:
+      return snapshot.power_button;
+    case PowerSetting::SleepButton:
+      return snapshot.sleep_button;
+    case PowerSetting::LidClose:
+      break;
+  }
+  return snapshot.lid_close;
+}
+
+}  // namespace
+
+void keep_awake() {
+  platform_set_thread_execution_state(es_continuous | es_system_required | es_display_required);
+}
+
+void end_keep_awake() { platform_set_thread_execution_state(es_continuous); }
+
+void neutralize_power_actions() {
+  const std::optional<SchemeId> scheme = platform_power_get_active_scheme();
+  if (!scheme) return;
+  PowerSnapshot snapshot;
+  snapshot.scheme = *scheme;
+  for (const PowerSetting setting : button_settings) {
+    slot_for(snapshot, setting) = read_action(*scheme, setting);
+  }
+  // Every setting is neutralised, also one whose old value could not be read.
+  for (const PowerSetting setting : button_settings) {
+    platform_power_write_ac(*scheme, setting, do_nothing);
+    platform_power_write_dc(*scheme, setting, do_nothing);
+  }
+  platform_power_set_active_scheme(*scheme);
+  const std::lock_guard<std::mutex> hold(saved_power.lock);
+  saved_power.value = snapshot;
+}
+
+void restore_power_actions() {
+  std::optional<PowerSnapshot> snapshot;
+  {
+    const std::lock_guard<std::mutex> hold(saved_power.lock);
+    snapshot.swap(saved_power.value);
+  }
+  if (!snapshot) return;
+  for (const PowerSetting setting : button_settings) {
+    if (const std::optional<ActionIndices>& saved = slot_for(*snapshot, setting)) {
+      platform_power_write_ac(snapshot->scheme, setting, saved->ac_index);
+      platform_power_write_dc(snapshot->scheme, setting, saved->dc_index);
+    }
+  }
+  // Also brings back the scheme that was active at start if the user switched meanwhile.
+  platform_power_set_active_scheme(snapshot->scheme);
+}
+
+ClipRect centre_pixel(std::int32_t width, std::int32_t height) {
+  const std::int32_t x = width / 2;
+  const std::int32_t y = height / 2;
+  return ClipRect{x, y, x + 1, y + 1};
+}
+
+void confine_cursor() {
+  const std::int32_t width = platform_screen_width();
+  const std::int32_t height = platform_screen_height();
+  const ClipRect rect = centre_pixel(width, height);
+  platform_clip_cursor(&rect);
+  platform_show_cursor(false);
+}
+
+void release_cursor() {
+  platform_clip_cursor(nullptr);
+  platform_show_cursor(true);
+}
+
+}  // namespace velmora

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "guard_slot.h"
+#include "platform.h"
+
+namespace velmora {
+
+struct ActionIndices {
+  std::uint32_t ac_index = 0;
+  std::uint32_t dc_index = 0;
+  bool operator==(const ActionIndices&) const = default;
+};
+
+// What the power scheme held when the lock began. A pair is present only when both of
+// its reads succeeded: a value that could not be read is never written back.
+struct PowerSnapshot {
+  std::optional<ActionIndices> power_button;
+  std::optional<ActionIndices> sleep_button;
+  std::optional<ActionIndices> lid_close;
+  SchemeId scheme{};
+};
+
+extern GuardSlot<PowerSnapshot> saved_power;
+
+inline constexpr std::uint32_t es_continuous = 0x80000000U;
+inline constexpr std::uint32_t es_system_required = 0x00000001U;
+inline constexpr std::uint32_t es_display_required = 0x00000002U;
+
+void keep_awake();
+void end_keep_awake();
+void neutralize_power_actions();
+void restore_power_actions();
+
+// The one-pixel rectangle at the centre of a display of the given size.
+ClipRect centre_pixel(std::int32_t width, std::int32_t height);
+void confine_cursor();
+void release_cursor();
+
+}  // namespace velmora

@@ -1,0 +1,9 @@
+#include "process_state.h"
+
+namespace velmora {
+
+std::atomic<bool> capture_active{true};
+std::atomic<bool> diagnostic_mode{false};
+std::atomic<KeySender*> key_event_sender{nullptr};
+
+}  // namespace velmora

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <atomic>
+
+#include "key_channel.h"
+
+namespace velmora {
+
+// Process-wide state shared with the hook procedures. Everything here is atomic because
+// the hooks run on the hook thread while the main thread starts and stops the session.
+
+// True from process start; cleared once, as the first step of shutdown.
+extern std::atomic<bool> capture_active;
+
+// Stored once by the session driver before any other thread exists.
+extern std::atomic<bool> diagnostic_mode;
+
+// Published once by the session driver and never released, so the keyboard filter can
+// use it without any lifetime question.
+extern std::atomic<KeySender*> key_event_sender;
+
+}  // namespace velmora
