@@ -20,3 +20,7 @@ add_executable(velmora-sidecar WIN32
 # The session driver and the Windows side reference each other; link them as a group.
 target_link_libraries(velmora-sidecar PRIVATE -Wl,--start-group sidecar_core sidecar_win32 -Wl,--end-group)
 target_link_options(velmora-sidecar PRIVATE ${VELMORA_STATIC_LINK} -mwindows)
+
+# Windows unit tests (run under Wine by CTest) and the end-to-end bench.
+include(${CMAKE_SOURCE_DIR}/tests/windows/tests.cmake OPTIONAL)
+include(${CMAKE_SOURCE_DIR}/tests/e2e/e2e.cmake OPTIONAL)
