@@ -49,5 +49,5 @@ if [ -x scripts/fuzz.sh ]; then
 fi
 
 echo
-echo "all layers: $passed passed, $failed failed"
+echo "tests: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
