@@ -24,3 +24,8 @@ target_link_options(velmora-sidecar PRIVATE ${VELMORA_STATIC_LINK} -mwindows)
 # Windows unit tests (run under Wine by CTest) and the end-to-end bench.
 include(${CMAKE_SOURCE_DIR}/tests/windows/tests.cmake OPTIONAL)
 include(${CMAKE_SOURCE_DIR}/tests/e2e/e2e.cmake OPTIONAL)
+
+# The built executable: GUI subsystem, system DLLs only, icon, version and manifest.
+find_program(PYTHON3 python3 REQUIRED)
+add_test(NAME exe_resources
+  COMMAND ${PYTHON3} ${CMAKE_SOURCE_DIR}/tests/resources/check_resources.py $<TARGET_FILE:velmora-sidecar>)
