@@ -5,9 +5,12 @@
 #include <cstdint>
 #include <future>
 #include <string>
+#include <system_error>
+#include <thread>
 
 #include "click_gate.h"
 #include "event_stream.h"
+#include "fatal_error.h"
 #include "keyboard_filter.h"
 #include "platform.h"
 #include "win32_handles.h"
@@ -53,6 +56,18 @@ LRESULT next_hook(int code, WPARAM message, LPARAM info) {
   return CallNextHookEx(nullptr, code, message, info);
 }
 
+// This thread must never wait on standard output: while a parent that stopped reading
+// keeps the pipe full, the hooks would time out, and the system then passes input on and
+// finally removes the hooks, which would end the lock. The rare line goes out on a
+// short-lived thread instead.
+void write_off_thread(std::string line) {
+  try {
+    std::thread([text = std::move(line)]() mutable { emit_line(std::move(text)); }).detach();
+  } catch (const std::system_error& error) {
+    fatal_error("failed to spawn thread", error.what());
+  }
+}
+
 void run_message_loop() {
   MSG msg{};
   // 0 is WM_QUIT, -1 an error: both end the loop.
@@ -82,7 +97,7 @@ LRESULT CALLBACK mouse_hook(int code, WPARAM message, LPARAM info) {
 
 LRESULT CALLBACK session_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == WM_WTSSESSION_CHANGE && static_cast<std::uint32_t>(wparam) == WTS_SESSION_LOCK) {
-    emit_line(event_line("session-lock"));
+    write_off_thread(event_line("session-lock"));
     return 0;
   }
   return DefWindowProcW(window, message, wparam, lparam);
