@@ -29,6 +29,8 @@ class HotkeySet {
   }
   HotkeySet(const HotkeySet&) = delete;
   HotkeySet& operator=(const HotkeySet&) = delete;
+  HotkeySet(HotkeySet&&) = delete;
+  HotkeySet& operator=(HotkeySet&&) = delete;
   ~HotkeySet() {
     for (std::size_t i = 0; i < hotkey_keys.size(); ++i) {
       (void)UnregisterHotKey(nullptr, first_hotkey_id + static_cast<int>(i));
@@ -44,6 +46,8 @@ class SessionNotification {
   }
   SessionNotification(const SessionNotification&) = delete;
   SessionNotification& operator=(const SessionNotification&) = delete;
+  SessionNotification(SessionNotification&&) = delete;
+  SessionNotification& operator=(SessionNotification&&) = delete;
   ~SessionNotification() {
     if (window_ != nullptr) (void)WTSUnRegisterSessionNotification(window_);
   }

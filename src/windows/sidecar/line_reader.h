@@ -42,7 +42,7 @@ using ByteSource = std::function<ReadResult(char* buffer, std::size_t capacity)>
 class LineReader {
  public:
   explicit LineReader(ByteSource source, std::size_t max_line = max_line_bytes,
-                      std::size_t chunk = 64 * 1024);
+                      std::size_t chunk = std::size_t{64} * 1024);
 
   LineStatus next(std::string& line);
 
