@@ -46,3 +46,10 @@ print(f"line reader over 1 MiB of mixed lines:             {find('BM_line_reader
 PY
 }
 native_figures
+
+# --- Wine figures: key latency, start-up and stop, executable size ----------------------
+wine_figures() {
+  echo "== Wine figures"
+  bench/wine/run_figures.sh
+}
+wine_figures
