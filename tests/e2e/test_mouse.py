@@ -1,0 +1,56 @@
+"""The click gate: only a press held for 500 ms reaches a window, and then 500 ms late."""
+
+import time
+import unittest
+
+from bench import BENCH, HEIGHT, WIDTH, ProbeWindow, Sidecar, inputs
+
+setUpModule = BENCH.start
+tearDownModule = BENCH.stop
+
+LEFT, MIDDLE, RIGHT, WHEEL_UP, WHEEL_DOWN = 1, 2, 3, 4, 5
+
+
+def hold(button, seconds):
+    """Presses and releases an X button; the Unix time in ms of the press."""
+    pressed = time.time() * 1000
+    BENCH.xdo("mousedown", button)
+    time.sleep(seconds)
+    BENCH.xdo("mouseup", button)
+    return pressed
+
+
+class ClickGate(unittest.TestCase):
+    def setUp(self):
+        self.window = ProbeWindow()
+        self.addCleanup(self.window.close)
+        self.sidecar = Sidecar().expect_ready()
+        # Inside the virtual desktop, where the sidecar pins the cursor anyway.
+        BENCH.xdo("mousemove", WIDTH // 2, HEIGHT // 2)
+
+    def tearDown(self):
+        self.assertEqual(self.sidecar.stop()[1], 0)
+
+    def assert_held_press_arrives_late(self, button):
+        pressed = hold(button, 0.9)
+        events = self.window.until("button-up", button)
+        self.assertEqual(inputs(events), [("button-down", button), ("button-up", button)])
+        delay = next(ms for ms, kind, _ in events if kind == "button-down") - pressed
+        self.assertTrue(350 <= delay <= 800, f"press arrived {delay:.0f} ms after it was made")
+
+    def test_held_press_arrives_late_then_its_release(self):
+        for button in (LEFT, RIGHT):
+            with self.subTest(button=button):
+                self.assert_held_press_arrives_late(button)
+
+    def test_short_click_wheel_and_middle_never_arrive(self):
+        for button in (LEFT, RIGHT, WHEEL_UP, WHEEL_DOWN, MIDDLE):
+            BENCH.xdo("click", button)
+        hold(MIDDLE, 0.9)
+        time.sleep(0.7)  # past the gate's window, so the next press starts afresh
+        # Anything swallowed above would show up before this press.
+        self.assert_held_press_arrives_late(LEFT)
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,258 @@
+// A second process that watches the sidecar from outside: which window gets input, the
+// beep setting, the cursor clip, the session window and the hotkey registrations. Each
+// subcommand prints plain lines on standard output for the end-to-end bench.
+
+#include <windows.h>
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <type_traits>
+#include <vector>
+
+namespace velmora {
+namespace {
+
+constexpr UINT wm_wtssession_change = 0x2B1;
+constexpr wchar_t session_window_class[] = L"VelmoraSidecarWts";
+constexpr wchar_t probe_window_class[] = L"VelmoraProbeWindow";
+
+// The sidecar's hotkey table, identifiers aside.
+constexpr std::array<UINT, 16> hotkey_keys = {0xAD, 0xB0, 0xB1, 0xB3, 0xB2, 0xA6, 0xA7, 0xA8,
+                                              0xA9, 0xAA, 0xAB, 0xAC, 0xB4, 0xB5, 0xB6, 0xB7};
+
+struct WindowCloser {
+  void operator()(HWND window) const noexcept { (void)DestroyWindow(window); }
+};
+using UniqueWindow = std::unique_ptr<std::remove_pointer_t<HWND>, WindowCloser>;
+
+// Unix time in ms; Wine's precise clock agrees with the host's wall clock.
+long long unix_ms() {
+  FILETIME now{};
+  GetSystemTimePreciseAsFileTime(&now);
+  const ULONGLONG ticks = (static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  return static_cast<long long>((ticks - 116444736000000000ULL) / 10000ULL);
+}
+
+// Each line goes out at once: the bench reads them while the probe still runs.
+void print_line(const std::string& line) {
+  std::fputs((line + "\n").c_str(), stdout);
+  std::fflush(stdout);
+}
+
+void print_event(const char* kind, unsigned long long detail) {
+  print_line(std::to_string(unix_ms()) + " " + kind + " " + std::to_string(detail));
+}
+
+LRESULT CALLBACK probe_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_KEYDOWN:
+    case WM_SYSKEYDOWN:
+      print_event("key-down", wparam);
+      return 0;
+    case WM_KEYUP:
+    case WM_SYSKEYUP:
+      print_event("key-up", wparam);
+      return 0;
+    case WM_LBUTTONDOWN:
+      print_event("button-down", 1);
+      return 0;
+    case WM_LBUTTONUP:
+      print_event("button-up", 1);
+      return 0;
+    case WM_MBUTTONDOWN:
+      print_event("button-down", 2);
+      return 0;
+    case WM_MBUTTONUP:
+      print_event("button-up", 2);
+      return 0;
+    case WM_RBUTTONDOWN:
+      print_event("button-down", 3);
+      return 0;
+    case WM_RBUTTONUP:
+      print_event("button-up", 3);
+      return 0;
+    case WM_XBUTTONDOWN:
+      print_event("button-down", 3 + GET_XBUTTON_WPARAM(wparam));
+      return TRUE;
+    case WM_MOUSEWHEEL:
+    case WM_MOUSEHWHEEL:
+      print_event("wheel", static_cast<unsigned>(GET_WHEEL_DELTA_WPARAM(wparam)) & 0xFFFFu);
+      return 0;
+    case WM_APPCOMMAND:
+      print_event("appcommand", GET_APPCOMMAND_LPARAM(lparam));
+      return TRUE;
+    case WM_KILLFOCUS:
+      // Tells the bench that a missing key may be a focus problem, not a swallowed one.
+      print_event("focus-lost", 0);
+      break;
+    case WM_SYSCOMMAND:
+      // Alt combinations must not open a system menu that takes the keys.
+      if ((wparam & 0xFFF0) == SC_KEYMENU) return 0;
+      break;
+    case WM_CLOSE:
+      PostQuitMessage(0);
+      return 0;
+    default:
+      break;
+  }
+  return DefWindowProcW(window, message, wparam, lparam);
+}
+
+// A window over the whole screen (so also over the centre pixel the cursor is pinned to),
+// logging the input it receives until standard input closes or the time runs out.
+int run_window(unsigned seconds) {
+  const HINSTANCE module = GetModuleHandleW(nullptr);
+  WNDCLASSEXW window_class{};
+  window_class.cbSize = sizeof(window_class);
+  window_class.lpfnWndProc = probe_window_proc;
+  window_class.hInstance = module;
+  window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  window_class.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+  window_class.lpszClassName = probe_window_class;
+  if (RegisterClassExW(&window_class) == 0) return 1;
+  const UniqueWindow window(CreateWindowExW(
+      WS_EX_TOPMOST, probe_window_class, L"velmora probe", WS_POPUP | WS_VISIBLE, 0, 0,
+      GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), nullptr, nullptr, module, nullptr));
+  if (!window) return 1;
+  (void)SetForegroundWindow(window.get());
+  (void)SetFocus(window.get());
+
+  const DWORD thread_id = GetCurrentThreadId();
+  // Blocks on standard input; its end (the bench closing the pipe) ends the probe.
+  std::thread stdin_watch([thread_id] {
+    char buffer[256];
+    DWORD got = 0;
+    while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), buffer, sizeof(buffer), &got, nullptr) && got > 0) {
+    }
+    (void)PostThreadMessageW(thread_id, WM_QUIT, 0, 0);
+  });
+  stdin_watch.detach();
+  (void)SetTimer(window.get(), 1, seconds * 1000, nullptr);
+
+  print_line(std::string("ready ") + (GetForegroundWindow() == window.get() ? "foreground" : "background"));
+  MSG msg{};
+  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    if (msg.message == WM_TIMER) break;
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+  print_line("end");
+  return 0;
+}
+
+int print_beep() {
+  BOOL on = FALSE;
+  if (!SystemParametersInfoW(SPI_GETBEEP, 0, &on, 0)) return 1;
+  print_line(on ? "1" : "0");
+  return 0;
+}
+
+int set_beep(bool on) {
+  // Not written to the profile, as the sidecar does it: the setting lives in the Wine server.
+  return SystemParametersInfoW(SPI_SETBEEP, on ? TRUE : FALSE, nullptr, 0) ? 0 : 1;
+}
+
+int print_clip() {
+  RECT clip{};
+  if (!GetClipCursor(&clip)) return 1;
+  print_line(std::to_string(clip.left) + " " + std::to_string(clip.top) + " " + std::to_string(clip.right) +
+             " " + std::to_string(clip.bottom));
+  return 0;
+}
+
+HWND find_session_window() { return FindWindowExW(HWND_MESSAGE, nullptr, session_window_class, nullptr); }
+
+int print_session_window() {
+  print_line(find_session_window() != nullptr ? "present" : "absent");
+  return 0;
+}
+
+int send_session(WPARAM code) {
+  const HWND window = find_session_window();
+  if (window == nullptr) {
+    print_line("absent");
+    return 1;
+  }
+  // Synchronous: once it returns, the sidecar's window procedure has run.
+  (void)SendMessageW(window, wm_wtssession_change, code, 1);
+  print_line("sent");
+  return 0;
+}
+
+// Prints "free N" and the keys still held by someone else, as hex.
+int print_hotkeys_free() {
+  // A queue first, so that the registrations can be undone (an unqueued thread's cannot always).
+  MSG peek{};
+  (void)PeekMessageW(&peek, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+  std::string held;
+  int free_count = 0;
+  for (std::size_t i = 0; i < hotkey_keys.size(); ++i) {
+    const int id = 2000 + static_cast<int>(i);
+    if (RegisterHotKey(nullptr, id, MOD_NOREPEAT, hotkey_keys[i])) {
+      ++free_count;
+      (void)UnregisterHotKey(nullptr, id);
+    } else {
+      char hex[8];
+      std::snprintf(hex, sizeof(hex), " 0x%02X", hotkey_keys[i]);
+      held += hex;
+    }
+  }
+  print_line("free " + std::to_string(free_count) + held);
+  return 0;
+}
+
+// Injected presses go through the same hooks and hotkeys as real ones; this reaches keys
+// that have no X keysym under Xvfb.
+int send_keys(const std::vector<WORD>& keys) {
+  std::vector<INPUT> inputs;
+  for (const WORD vk : keys) {
+    for (const DWORD flags : {DWORD{0}, DWORD{KEYEVENTF_KEYUP}}) {
+      INPUT input{};
+      input.type = INPUT_KEYBOARD;
+      input.ki.wVk = vk;
+      input.ki.dwFlags = flags;
+      inputs.push_back(input);
+    }
+  }
+  const UINT sent = SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+  print_line("sent " + std::to_string(sent));
+  return sent == inputs.size() ? 0 : 1;
+}
+
+int usage() {
+  std::fputs(
+      "usage: velmora-probe window [SECONDS] | beep | set-beep 0|1 | clip | session-window |\n"
+      "       send-session CODE | hotkeys-free | send-keys VK...\n",
+      stderr);
+  return 2;
+}
+
+int run(int argc, char** argv) {
+  if (argc < 2) return usage();
+  const std::string command = argv[1];
+  const auto number = [&](int index) { return std::strtoul(argv[index], nullptr, 0); };
+  if (command == "window") return run_window(argc > 2 ? static_cast<unsigned>(number(2)) : 60);
+  if (command == "beep") return print_beep();
+  if (command == "set-beep" && argc == 3) return set_beep(number(2) != 0);
+  if (command == "clip") return print_clip();
+  if (command == "session-window") return print_session_window();
+  if (command == "send-session" && argc == 3) return send_session(number(2));
+  if (command == "hotkeys-free") return print_hotkeys_free();
+  if (command == "send-keys" && argc > 2) {
+    std::vector<WORD> keys;
+    for (int i = 2; i < argc; ++i) keys.push_back(static_cast<WORD>(number(i)));
+    return send_keys(keys);
+  }
+  return usage();
+}
+
+}  // namespace
+}  // namespace velmora
+
+int main(int argc, char** argv) { return velmora::run(argc, argv); }
