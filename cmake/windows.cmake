@@ -29,3 +29,8 @@ include(${CMAKE_SOURCE_DIR}/tests/e2e/e2e.cmake OPTIONAL)
 find_program(PYTHON3 python3 REQUIRED)
 add_test(NAME exe_resources
   COMMAND ${PYTHON3} ${CMAKE_SOURCE_DIR}/tests/resources/check_resources.py $<TARGET_FILE:velmora-sidecar>)
+
+# The Node.js reference parent, run against the real executable so it never rots.
+add_test(NAME e2e_reference_parent
+  COMMAND bash ${CMAKE_SOURCE_DIR}/examples/test_reference_parent.sh $<TARGET_FILE:velmora-sidecar>)
+set_tests_properties(e2e_reference_parent PROPERTIES TIMEOUT 240 RUN_SERIAL TRUE LABELS e2e)
