@@ -312,13 +312,12 @@ std::string joined(const std::vector<std::string>& words) {
   return text;
 }
 
-// Runs the search once against fakes built from `script`.
 struct Outcome {
   World seen;
   std::optional<bool> result;
-  std::vector<const RefCount*> counts;
 };
 
+// Runs the search once against fakes built from `script`; anything amiss lands in violations.
 void run(const Script& script, bool mute, Outcome& out) {
   out.seen.script = script;
   world = &out.seen;
