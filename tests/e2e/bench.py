@@ -110,6 +110,9 @@ class Bench:
         self.env.update(DISPLAY=display, WINEPREFIX=prefix, WINEDEBUG="-all",
                         WINEDLLOVERRIDES="mscoree=;mshtml=")
         self._prepare_prefix(prefix)
+        # With the lock held, a server still running on this prefix is a leftover of an
+        # interrupted bench, bound to a display that is gone.
+        self._run(["wineserver", "-k"], timeout=30)
         # Keeps the server, and so the virtual desktop, warm between the tests of a module.
         self._server = subprocess.Popen(["wineserver", "-p"], env=self.env, stdin=subprocess.DEVNULL,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -271,15 +274,18 @@ class ProbeWindow:
         self.proc = BENCH.spawn(["wine", PROBE, "window", "120"], stdin=subprocess.PIPE,
                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         self.out = Stream(self.proc.stdout)
-        ready = self.out.line(30)
-        assert ready is not None and ready.startswith("ready"), ready
+        self.ready = self.out.line(30)
+        assert self.ready is not None and self.ready.startswith("ready"), self.ready
         self.events = []
 
     def until(self, kind, value, timeout=10):
         """Every (ms, kind, value) received up to and including the first matching one."""
         deadline = time.monotonic() + timeout
         while True:
-            line = self.out.line(max(0.1, deadline - time.monotonic()))
+            try:
+                line = self.out.line(max(0.1, deadline - time.monotonic()))
+            except AssertionError:
+                raise AssertionError(f"no {kind} {value} at the probe ({self.ready}): {self.events}") from None
             if line is None:
                 raise AssertionError(f"probe ended before {kind} {value}: {self.events}")
             ms, got_kind, got_value = line.split()

@@ -8,7 +8,7 @@ from bench import BENCH, HEIGHT, WIDTH, ProbeWindow, Sidecar, inputs
 setUpModule = BENCH.start
 tearDownModule = BENCH.stop
 
-LEFT, MIDDLE, RIGHT, WHEEL_UP, WHEEL_DOWN = 1, 2, 3, 4, 5
+LEFT, MIDDLE, RIGHT, WHEEL_UP, WHEEL_DOWN, BACK, FORWARD = 1, 2, 3, 4, 5, 8, 9
 
 
 def hold(button, seconds):
@@ -24,12 +24,12 @@ class ClickGate(unittest.TestCase):
     def setUp(self):
         self.window = ProbeWindow()
         self.addCleanup(self.window.close)
-        self.sidecar = Sidecar().expect_ready()
         # Inside the virtual desktop, where the sidecar pins the cursor anyway.
         BENCH.xdo("mousemove", WIDTH // 2, HEIGHT // 2)
 
-    def tearDown(self):
-        self.assertEqual(self.sidecar.stop()[1], 0)
+    def start(self, diag=None):
+        sidecar = Sidecar(diag=diag).expect_ready()
+        self.addCleanup(lambda: self.assertEqual(sidecar.stop()[1], 0))
 
     def assert_held_press_arrives_late(self, button):
         pressed = hold(button, 0.9)
@@ -39,17 +39,24 @@ class ClickGate(unittest.TestCase):
         self.assertTrue(350 <= delay <= 800, f"press arrived {delay:.0f} ms after it was made")
 
     def test_held_press_arrives_late_then_its_release(self):
+        self.start()
         for button in (LEFT, RIGHT):
             with self.subTest(button=button):
                 self.assert_held_press_arrives_late(button)
 
-    def test_short_click_wheel_and_middle_never_arrive(self):
-        for button in (LEFT, RIGHT, WHEEL_UP, WHEEL_DOWN, MIDDLE):
+    def test_short_click_wheel_middle_and_side_buttons_never_arrive(self):
+        self.start()
+        for button in (LEFT, RIGHT, WHEEL_UP, WHEEL_DOWN, MIDDLE, BACK, FORWARD):
             BENCH.xdo("click", button)
         hold(MIDDLE, 0.9)
         time.sleep(0.7)  # past the gate's window, so the next press starts afresh
         # Anything swallowed above would show up before this press.
         self.assert_held_press_arrives_late(LEFT)
+
+    def test_diagnostic_mode_passes_a_short_click(self):
+        self.start(diag="1")
+        BENCH.xdo("click", LEFT)
+        self.assertEqual(inputs(self.window.until("button-up", LEFT)), [("button-down", LEFT), ("button-up", LEFT)])
 
 
 if __name__ == "__main__":
