@@ -153,9 +153,10 @@ class Bench:
         self._run(["wineserver", "-w"], timeout=60)
         open(marker, "w").close()
 
-    def _run(self, args, timeout, env=None):
-        return subprocess.run(args, env=env or self.env, timeout=timeout, stdin=subprocess.DEVNULL,
-                              capture_output=True)
+    def _run(self, args, timeout):
+        # No pipes: Wine services started along the way would inherit and hold them.
+        return subprocess.run(args, env=self.env, timeout=timeout, stdin=subprocess.DEVNULL,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def stop(self):
         for child in self._children:
