@@ -242,7 +242,8 @@ class Sidecar:
             self.out = None
 
     def expect_ready(self):
-        assert self.out.line() == '{"event":"ready"}'
+        line = self.out.line()
+        assert line == '{"event":"ready"}', line
         return self
 
     def send(self, data):
@@ -287,7 +288,7 @@ class ProbeWindow:
                 line = self.out.line(max(0.1, deadline - time.monotonic()))
             except AssertionError:
                 raise AssertionError(f"no {kind} {value} at the probe ({self.ready}): {self.events}") from None
-            if line is None:
+            if line is None or line == "end":
                 raise AssertionError(f"probe ended before {kind} {value}: {self.events}")
             ms, got_kind, got_value = line.split()
             self.events.append((int(ms), got_kind, int(got_value)))
