@@ -1,0 +1,405 @@
+#include "fake_platform.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <utility>
+
+#include "click_gate.h"
+#include "power_guard.h"
+#include "process_state.h"
+#include "sound_guard.h"
+
+namespace velmora {
+namespace {
+
+struct Script {
+  std::deque<std::string> stdin_chunks;
+  bool stdin_fails_at_end = false;
+  std::optional<std::u16string> env;
+  std::optional<SchemeId> scheme = fake::fake_scheme;
+  std::map<std::pair<PowerSetting, bool>, std::pair<std::uint32_t, std::uint32_t>> reads = {
+      {{PowerSetting::PowerButton, false}, {0, 1}}, {{PowerSetting::PowerButton, true}, {0, 2}},
+      {{PowerSetting::SleepButton, false}, {0, 3}}, {{PowerSetting::SleepButton, true}, {0, 4}},
+      {{PowerSetting::LidClose, false}, {0, 5}},    {{PowerSetting::LidClose, true}, {0, 6}},
+  };
+  bool beep = true;
+  std::int32_t width = 1920;
+  std::int32_t height = 1080;
+  std::optional<bool> mute_result = false;
+  fake::HookScript hook = fake::HookScript::ReportAndWaitForQuit;
+  int post_quit_failures = 0;
+  bool quit_delivered = false;
+};
+
+struct Sleepers {
+  bool held = false;
+  std::thread::id test_thread;
+  std::size_t taken = 0;
+  std::set<std::size_t> let_go;
+  std::set<std::size_t> ended;
+};
+
+// One lock for everything: the fake is called from the main, hook, pump and injector threads.
+std::mutex state_lock;
+std::condition_variable state_changed;
+Script script;
+Sleepers sleepers;
+std::vector<std::string> log;
+std::string stdout_bytes;
+std::string stderr_bytes;
+
+void record(std::string entry) {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  log.push_back(std::move(entry));
+}
+
+const char* setting_name(PowerSetting setting) {
+  switch (setting) {
+    case PowerSetting::PowerButton:
+      return "PowerButton";
+    case PowerSetting::SleepButton:
+      return "SleepButton";
+    case PowerSetting::LidClose:
+      break;
+  }
+  return "LidClose";
+}
+
+// A power call made with any scheme but the one read at start is marked in its record.
+std::string power_record(const char* call, const SchemeId& scheme, PowerSetting setting) {
+  std::string entry = std::string(call) + " " + setting_name(setting);
+  if (scheme != fake::fake_scheme) entry += " (other scheme)";
+  return entry;
+}
+
+std::uint32_t power_read(const char* call, const SchemeId& scheme, PowerSetting setting, bool dc,
+                         std::uint32_t* value) {
+  record(power_record(call, scheme, setting));
+  const std::lock_guard<std::mutex> hold(state_lock);
+  const auto [result, read] = script.reads.at({setting, dc});
+  // A failed read leaves junk behind, which must never be saved.
+  *value = result == 0 ? read : 0xDEAD;
+  return result;
+}
+
+// Marks the end of a thread that took a sleeper ticket.
+struct SleeperEnd {
+  std::optional<std::size_t> ticket;
+  SleeperEnd() = default;
+  SleeperEnd(const SleeperEnd&) = delete;
+  SleeperEnd& operator=(const SleeperEnd&) = delete;
+  ~SleeperEnd() {
+    if (!ticket) return;
+    const std::lock_guard<std::mutex> hold(state_lock);
+    sleepers.ended.insert(*ticket);
+    state_changed.notify_all();
+  }
+};
+thread_local SleeperEnd sleeper_end;
+
+}  // namespace
+
+// --- platform.h ---------------------------------------------------------------------
+
+ReadResult platform_read_stdin(char* buffer, std::size_t capacity) {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  if (script.stdin_chunks.empty()) {
+    log.emplace_back(script.stdin_fails_at_end ? "read_stdin error" : "read_stdin end");
+    return {script.stdin_fails_at_end ? ReadStatus::Error : ReadStatus::End, 0};
+  }
+  std::string& chunk = script.stdin_chunks.front();
+  const std::size_t size = std::min(capacity, chunk.size());
+  std::copy_n(chunk.data(), size, buffer);
+  chunk.erase(0, size);
+  if (chunk.empty()) script.stdin_chunks.pop_front();
+  log.emplace_back("read_stdin");
+  return {ReadStatus::Data, size};
+}
+
+bool platform_write_stdout(const char* data, std::size_t size) {
+  std::string text(data, size);
+  if (!text.empty() && text.back() == '\n') text.pop_back();
+  record("write_stdout " + text);
+  // Byte by byte, each under the lock on its own: writers that are not serialised by
+  // the caller interleave here as they would on a pipe.
+  for (std::size_t i = 0; i < size; ++i) {
+    const std::lock_guard<std::mutex> hold(state_lock);
+    stdout_bytes.push_back(data[i]);
+  }
+  return true;
+}
+
+void platform_write_stderr(const char* data, std::size_t size) {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  stderr_bytes.append(data, size);
+  log.emplace_back("write_stderr");
+}
+
+std::optional<std::u16string> platform_get_env(const char16_t* name) {
+  record("get_env " + std::string(name, name + std::char_traits<char16_t>::length(name)));
+  const std::lock_guard<std::mutex> hold(state_lock);
+  return script.env;
+}
+
+std::string platform_last_error_text() { return "fake system error"; }
+
+void platform_exit(int status) {
+  record("exit " + std::to_string(status));
+  throw fake::ExitCalled{status};
+}
+
+void platform_hook_thread_body(std::promise<std::uint32_t> thread_id_sender) {
+  record("hook_thread_start");
+  fake::HookScript hook;
+  {
+    const std::lock_guard<std::mutex> hold(state_lock);
+    hook = script.hook;
+  }
+  if (hook == fake::HookScript::EndWithoutReport) return;
+  thread_id_sender.set_value(fake::hook_thread_id);
+  if (hook == fake::HookScript::ReportAndWaitForQuit) {
+    std::unique_lock<std::mutex> hold(state_lock);
+    state_changed.wait(hold, [] { return script.quit_delivered; });
+    log.emplace_back("hook_thread_end");
+  }
+}
+
+bool platform_post_quit(std::uint32_t thread_id) {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  std::string entry = "post_quit " + std::to_string(thread_id);
+  if (script.post_quit_failures != 0) {
+    if (script.post_quit_failures > 0) --script.post_quit_failures;
+    log.push_back(entry + " failed");
+    return false;
+  }
+  log.push_back(entry);
+  script.quit_delivered = true;
+  state_changed.notify_all();
+  return true;
+}
+
+void platform_sleep_ms(unsigned milliseconds) {
+  std::unique_lock<std::mutex> hold(state_lock);
+  log.push_back("sleep_ms " + std::to_string(milliseconds));
+  if (std::this_thread::get_id() == sleepers.test_thread) return;
+  const std::size_t ticket = sleepers.taken++;
+  sleeper_end.ticket = ticket;
+  state_changed.notify_all();
+  state_changed.wait(hold, [ticket] { return !sleepers.held || sleepers.let_go.count(ticket) != 0; });
+}
+
+void platform_com_initialize() { record("com_initialize"); }
+void platform_com_uninitialize() { record("com_uninitialize"); }
+
+std::optional<SchemeId> platform_power_get_active_scheme() {
+  record("power_get_active_scheme");
+  const std::lock_guard<std::mutex> hold(state_lock);
+  return script.scheme;
+}
+
+std::uint32_t platform_power_read_ac(const SchemeId& scheme, PowerSetting setting, std::uint32_t* value) {
+  return power_read("power_read_ac", scheme, setting, false, value);
+}
+
+std::uint32_t platform_power_read_dc(const SchemeId& scheme, PowerSetting setting, std::uint32_t* value) {
+  return power_read("power_read_dc", scheme, setting, true, value);
+}
+
+void platform_power_write_ac(const SchemeId& scheme, PowerSetting setting, std::uint32_t value) {
+  record(power_record("power_write_ac", scheme, setting) + " " + std::to_string(value));
+}
+
+void platform_power_write_dc(const SchemeId& scheme, PowerSetting setting, std::uint32_t value) {
+  record(power_record("power_write_dc", scheme, setting) + " " + std::to_string(value));
+}
+
+void platform_power_set_active_scheme(const SchemeId& scheme) {
+  record(scheme == fake::fake_scheme ? "power_set_active_scheme" : "power_set_active_scheme (other scheme)");
+}
+
+void platform_set_thread_execution_state(std::uint32_t flags) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", flags);
+  record(std::string("set_thread_execution_state ") + text);
+}
+
+std::int32_t platform_screen_width() {
+  record("screen_width");
+  const std::lock_guard<std::mutex> hold(state_lock);
+  return script.width;
+}
+
+std::int32_t platform_screen_height() {
+  record("screen_height");
+  const std::lock_guard<std::mutex> hold(state_lock);
+  return script.height;
+}
+
+void platform_clip_cursor(const ClipRect* rect) {
+  if (rect == nullptr) return record("clip_cursor null");
+  record("clip_cursor " + std::to_string(rect->left) + " " + std::to_string(rect->top) + " " +
+         std::to_string(rect->right) + " " + std::to_string(rect->bottom));
+}
+
+void platform_show_cursor(bool show) { record(show ? "show_cursor 1" : "show_cursor 0"); }
+
+bool platform_get_beep() {
+  record("get_beep");
+  const std::lock_guard<std::mutex> hold(state_lock);
+  return script.beep;
+}
+
+void platform_set_beep(bool on) {
+  record(on ? "set_beep 1" : "set_beep 0");
+  const std::lock_guard<std::mutex> hold(state_lock);
+  script.beep = on;
+}
+
+std::optional<bool> set_system_sounds_mute(bool mute) {
+  record(mute ? "set_system_sounds_mute 1" : "set_system_sounds_mute 0");
+  const std::lock_guard<std::mutex> hold(state_lock);
+  return script.mute_result;
+}
+
+void platform_send_mouse_press(MouseButton button) {
+  record(button == MouseButton::Left ? "send_mouse_press Left" : "send_mouse_press Right");
+}
+
+// --- test helpers -------------------------------------------------------------------
+
+namespace fake {
+
+void reset() {
+  {
+    std::unique_lock<std::mutex> hold(state_lock);
+    sleepers.held = false;
+    state_changed.notify_all();
+    state_changed.wait(hold, [] { return sleepers.ended.size() == sleepers.taken; });
+    sleepers = Sleepers{};
+    sleepers.test_thread = std::this_thread::get_id();
+    script = Script{};
+    log.clear();
+    stdout_bytes.clear();
+    stderr_bytes.clear();
+  }
+  capture_active.store(true);
+  diagnostic_mode.store(false);
+  key_event_sender.store(nullptr);
+  click_gate.store(make_gate(0, GateState::Idle));
+  pending_button.store(static_cast<std::uint8_t>(MouseButton::Left));
+  for (auto* slot : {&saved_mute, &saved_beep}) {
+    const std::lock_guard<std::mutex> hold(slot->lock);
+    slot->value.reset();
+  }
+  const std::lock_guard<std::mutex> hold(saved_power.lock);
+  saved_power.value.reset();
+}
+
+std::vector<std::string> calls() {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  return log;
+}
+
+void clear_calls() {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  log.clear();
+}
+
+void set_stdin(std::vector<std::string> chunks, bool fail_at_end) {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  script.stdin_chunks.assign(chunks.begin(), chunks.end());
+  std::erase_if(script.stdin_chunks, [](const std::string& chunk) { return chunk.empty(); });
+  script.stdin_fails_at_end = fail_at_end;
+}
+
+std::size_t stdin_chunks_left() {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  return script.stdin_chunks.size();
+}
+
+std::string stdout_text() {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  return stdout_bytes;
+}
+
+std::string stderr_text() {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  return stderr_bytes;
+}
+
+void set_env(std::optional<std::u16string> value) {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  script.env = std::move(value);
+}
+
+void set_scheme(std::optional<SchemeId> scheme) {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  script.scheme = scheme;
+}
+
+void set_power_read(PowerSetting setting, bool dc, std::uint32_t result, std::uint32_t value) {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  script.reads[{setting, dc}] = {result, value};
+}
+
+void set_beep(bool on) {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  script.beep = on;
+}
+
+void set_screen(std::int32_t width, std::int32_t height) {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  script.width = width;
+  script.height = height;
+}
+
+void set_mute_result(std::optional<bool> result) {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  script.mute_result = result;
+}
+
+void set_hook_script(HookScript hook) {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  script.hook = hook;
+}
+
+void set_post_quit_failures(int count) {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  script.post_quit_failures = count;
+}
+
+void set_sleep_held(bool held) {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  sleepers.held = held;
+  state_changed.notify_all();
+}
+
+void wait_for_sleepers(std::size_t count) {
+  std::unique_lock<std::mutex> hold(state_lock);
+  state_changed.wait(hold, [count] { return sleepers.taken >= count; });
+}
+
+void let_go(std::size_t ticket) {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  sleepers.let_go.insert(ticket);
+  state_changed.notify_all();
+}
+
+void wait_until_ended(std::size_t ticket) {
+  std::unique_lock<std::mutex> hold(state_lock);
+  state_changed.wait(hold, [ticket] { return sleepers.ended.count(ticket) != 0; });
+}
+
+void wait_until_all_ended() {
+  std::unique_lock<std::mutex> hold(state_lock);
+  state_changed.wait(hold, [] { return sleepers.ended.size() == sleepers.taken; });
+}
+
+}  // namespace fake
+}  // namespace velmora

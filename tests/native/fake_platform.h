@@ -1,0 +1,75 @@
+#pragma once
+
+// A recording stand-in for every function of platform.h. Each call appends one readable
+// record to a process-wide log ("power_write_ac PowerButton 0", "set_beep 0", ...); the
+// helpers below script what the calls find.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform.h"
+
+namespace velmora::fake {
+
+// What platform_exit throws, after recording the call, so a fatal path can be observed.
+struct ExitCalled {
+  int status = 0;
+};
+
+enum class HookScript {
+  ReportAndWaitForQuit,  // sends its id, then runs until a quit message is delivered
+  EndWithoutReport,      // ends at once without sending an id
+  ReportAndEnd,          // sends its id and ends at once
+};
+
+inline constexpr std::uint32_t hook_thread_id = 4242;
+inline constexpr SchemeId fake_scheme = {0x5C, 0x4E, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14};
+
+// Back to the defaults below, and the units' process-wide state back to process start
+// (capture active, not diagnostic, no key-event sender, empty guard slots, gate Idle,
+// pending button Left). Held sleepers are let go and waited for first, so no injector of
+// an earlier test touches the gate afterwards. The key-event sender a session published
+// is dropped, not freed: it is never released by design.
+void reset();
+
+std::vector<std::string> calls();
+void clear_calls();
+
+// Standard input: the chunks are handed out in order (a chunk larger than a read's
+// capacity is split), then end of input or, with `fail_at_end`, a read error.
+// Default: end of input at once.
+void set_stdin(std::vector<std::string> chunks, bool fail_at_end = false);
+std::size_t stdin_chunks_left();
+std::string stdout_text();
+std::string stderr_text();
+
+// Default: absent.
+void set_env(std::optional<std::u16string> value);
+
+// Default: fake_scheme readable.
+void set_scheme(std::optional<SchemeId> scheme);
+// Default: every read succeeds; values PowerButton 1/2, SleepButton 3/4, LidClose 5/6 (AC/DC).
+void set_power_read(PowerSetting setting, bool dc, std::uint32_t result, std::uint32_t value);
+
+void set_beep(bool on);                                    // default on
+void set_screen(std::int32_t width, std::int32_t height);  // default 1920x1080
+void set_mute_result(std::optional<bool> result);          // default false (was not muted)
+
+void set_hook_script(HookScript script);  // default ReportAndWaitForQuit
+// The next `count` quit posts fail; a negative count fails them all.
+void set_post_quit_failures(int count);
+
+// Sleeps return at once by default. Held, each sleep made outside the test's own thread
+// takes a ticket (0, 1, ... since reset) and waits until that ticket is let go.
+void set_sleep_held(bool held);
+void wait_for_sleepers(std::size_t count);  // until `count` tickets were taken
+void let_go(std::size_t ticket);
+// Until the thread that took the ticket has ended.
+void wait_until_ended(std::size_t ticket);
+// Until every thread that took a ticket has ended.
+void wait_until_all_ended();
+
+}  // namespace velmora::fake

@@ -1,0 +1,224 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "fake_platform.h"
+#include "fatal_error.h"
+#include "power_guard.h"
+#include "sound_guard.h"
+
+namespace velmora {
+namespace {
+
+using Calls = std::vector<std::string>;
+
+class GuardTest : public testing::Test {
+ protected:
+  void SetUp() override { fake::reset(); }
+  void TearDown() override { fake::reset(); }
+};
+
+const Calls all_reads = {
+    "power_read_ac PowerButton", "power_read_dc PowerButton", "power_read_ac SleepButton",
+    "power_read_dc SleepButton", "power_read_ac LidClose",    "power_read_dc LidClose",
+};
+const Calls zero_writes = {
+    "power_write_ac PowerButton 0", "power_write_dc PowerButton 0", "power_write_ac SleepButton 0",
+    "power_write_dc SleepButton 0", "power_write_ac LidClose 0",    "power_write_dc LidClose 0",
+};
+
+Calls concat(std::initializer_list<Calls> parts) {
+  Calls all;
+  for (const Calls& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+struct FailedRead {
+  PowerSetting setting;
+  bool dc;
+};
+
+struct PowerCase {
+  const char* name;
+  std::vector<FailedRead> failing;
+  std::uint32_t power_button_ac;  // what the power-button AC read finds
+  std::optional<ActionIndices> power_button, sleep_button, lid_close;
+  Calls restore;
+};
+
+TEST_F(GuardTest, PowerSnapshotSavedAndRestored) {
+  const PowerCase cases[] = {
+      {"all reads succeed",
+       {},
+       1,
+       ActionIndices{1, 2},
+       ActionIndices{3, 4},
+       ActionIndices{5, 6},
+       {"power_write_ac PowerButton 1", "power_write_dc PowerButton 2", "power_write_ac SleepButton 3",
+        "power_write_dc SleepButton 4", "power_write_ac LidClose 5", "power_write_dc LidClose 6",
+        "power_set_active_scheme"}},
+      {"setting already 0",
+       {},
+       0,
+       ActionIndices{0, 2},
+       ActionIndices{3, 4},
+       ActionIndices{5, 6},
+       {"power_write_ac PowerButton 0", "power_write_dc PowerButton 2", "power_write_ac SleepButton 3",
+        "power_write_dc SleepButton 4", "power_write_ac LidClose 5", "power_write_dc LidClose 6",
+        "power_set_active_scheme"}},
+      {"only lid-close DC fails",
+       {{PowerSetting::LidClose, true}},
+       1,
+       ActionIndices{1, 2},
+       ActionIndices{3, 4},
+       std::nullopt,
+       {"power_write_ac PowerButton 1", "power_write_dc PowerButton 2", "power_write_ac SleepButton 3",
+        "power_write_dc SleepButton 4", "power_set_active_scheme"}},
+      {"all reads fail",
+       {{PowerSetting::PowerButton, false},
+        {PowerSetting::PowerButton, true},
+        {PowerSetting::SleepButton, false},
+        {PowerSetting::SleepButton, true},
+        {PowerSetting::LidClose, false},
+        {PowerSetting::LidClose, true}},
+       1,
+       std::nullopt,
+       std::nullopt,
+       std::nullopt,
+       {"power_set_active_scheme"}},
+  };
+  for (const PowerCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    fake::reset();
+    fake::set_power_read(PowerSetting::PowerButton, false, 0, c.power_button_ac);
+    for (const FailedRead& failed : c.failing) fake::set_power_read(failed.setting, failed.dc, 2, 0);
+
+    neutralize_power_actions();
+    EXPECT_EQ(fake::calls(),
+              concat({{"power_get_active_scheme"}, all_reads, zero_writes, {"power_set_active_scheme"}}));
+    ASSERT_TRUE(saved_power.value.has_value());
+    EXPECT_EQ(saved_power.value->power_button, c.power_button);
+    EXPECT_EQ(saved_power.value->sleep_button, c.sleep_button);
+    EXPECT_EQ(saved_power.value->lid_close, c.lid_close);
+    EXPECT_EQ(saved_power.value->scheme, fake::fake_scheme);
+
+    fake::clear_calls();
+    restore_power_actions();
+    EXPECT_EQ(fake::calls(), c.restore);
+    EXPECT_FALSE(saved_power.value.has_value());
+
+    fake::clear_calls();
+    restore_power_actions();
+    EXPECT_TRUE(fake::calls().empty()) << "a second restore finds the slot empty";
+  }
+}
+
+TEST_F(GuardTest, UnreadableSchemeChangesNothing) {
+  fake::set_scheme(std::nullopt);
+  neutralize_power_actions();
+  EXPECT_EQ(fake::calls(), Calls{"power_get_active_scheme"});
+  EXPECT_FALSE(saved_power.value.has_value());
+  fake::clear_calls();
+  restore_power_actions();
+  EXPECT_TRUE(fake::calls().empty());
+}
+
+TEST_F(GuardTest, WakeState) {
+  keep_awake();
+  end_keep_awake();
+  EXPECT_EQ(fake::calls(),
+            (Calls{"set_thread_execution_state 0x80000003", "set_thread_execution_state 0x80000000"}));
+}
+
+struct ScreenCase {
+  std::int32_t width, height;
+  ClipRect rect;
+};
+
+TEST_F(GuardTest, CursorConfinedToCentrePixel) {
+  const ScreenCase cases[] = {
+      {1920, 1080, {960, 540, 961, 541}},
+      {1366, 768, {683, 384, 684, 385}},
+      {1365, 767, {682, 383, 683, 384}},
+      {0, 0, {0, 0, 1, 1}},
+  };
+  for (const ScreenCase& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.width << "x" << c.height);
+    fake::reset();
+    fake::set_screen(c.width, c.height);
+    confine_cursor();
+    release_cursor();
+    const std::string clip = "clip_cursor " + std::to_string(c.rect.left) + " " + std::to_string(c.rect.top) +
+                             " " + std::to_string(c.rect.right) + " " + std::to_string(c.rect.bottom);
+    EXPECT_EQ(fake::calls(), (Calls{"screen_width", "screen_height", clip, "show_cursor 0",
+                                    "clip_cursor null", "show_cursor 1"}));
+  }
+}
+
+struct MuteCase {
+  std::optional<bool> found;  // what set_system_sounds_mute returns
+  Calls restore;
+};
+
+TEST_F(GuardTest, SystemSoundsMuteSavedAndRestored) {
+  const MuteCase cases[] = {
+      {std::nullopt, {}},
+      {false, {"set_system_sounds_mute 0"}},
+      {true, {"set_system_sounds_mute 1"}},
+  };
+  for (const MuteCase& c : cases) {
+    SCOPED_TRACE(c.found ? (*c.found ? "was muted" : "was not muted") : "no session");
+    fake::reset();
+    fake::set_mute_result(c.found);
+    mute_system_sounds();
+    EXPECT_EQ(fake::calls(), Calls{"set_system_sounds_mute 1"});
+    EXPECT_EQ(saved_mute.value, c.found);
+    fake::clear_calls();
+    restore_system_sounds();
+    EXPECT_EQ(fake::calls(), c.restore);
+    fake::clear_calls();
+    restore_system_sounds();
+    EXPECT_TRUE(fake::calls().empty());
+  }
+}
+
+TEST_F(GuardTest, BeepDisabledAndRestored) {
+  for (const bool on : {true, false}) {
+    SCOPED_TRACE(on ? "beep on" : "beep off");
+    fake::reset();
+    fake::set_beep(on);
+    disable_beep();
+    EXPECT_EQ(fake::calls(), (Calls{"get_beep", "set_beep 0"}));
+    fake::clear_calls();
+    restore_beep();
+    EXPECT_EQ(fake::calls(), Calls{on ? "set_beep 1" : "set_beep 0"});
+    fake::clear_calls();
+    restore_beep();
+    EXPECT_TRUE(fake::calls().empty());
+  }
+}
+
+TEST_F(GuardTest, FatalErrorReportsAndExits101) {
+  const struct {
+    const char* message;
+    const char* detail;
+    const char* text;
+  } cases[] = {
+      {"failed to spawn thread", "no threads", "velmora-sidecar: failed to spawn thread: no threads\n"},
+      {"failed to join on thread: ", "deadlock", "velmora-sidecar: failed to join on thread: deadlock\n"},
+  };
+  for (const auto& c : cases) {
+    fake::reset();
+    try {
+      fatal_error(c.message, c.detail);
+      ADD_FAILURE() << "fatal_error returned";
+    } catch (const fake::ExitCalled& exit) {
+      EXPECT_EQ(exit.status, 101);
+    }
+    EXPECT_EQ(fake::stderr_text(), c.text);
+  }
+}
+
+}  // namespace
+}  // namespace velmora

@@ -1,0 +1,94 @@
+#include "key_channel.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+namespace velmora {
+namespace {
+
+std::vector<std::uint32_t> drain(KeyChannel& channel) {
+  { KeySender gone = std::move(channel.sender); }
+  std::vector<std::uint32_t> codes;
+  while (const auto event = channel.receiver.receive()) codes.push_back(event->vk);
+  return codes;
+}
+
+TEST(KeyChannel, FullQueueDropsUntilDrained) {
+  KeyChannel channel = make_key_channel();
+  for (std::uint32_t vk = 0; vk < key_channel_capacity; ++vk) {
+    ASSERT_EQ(channel.sender.try_send({vk, true}), SendResult::Sent);
+  }
+  EXPECT_EQ(channel.sender.try_send({999, true}), SendResult::Full);
+  // Room for exactly one more once one is taken; the ring wraps in order.
+  EXPECT_EQ(channel.receiver.receive()->vk, 0U);
+  EXPECT_EQ(channel.sender.try_send({1000, false}), SendResult::Sent);
+  EXPECT_EQ(channel.sender.try_send({1001, false}), SendResult::Full);
+  std::vector<std::uint32_t> expected;
+  for (std::uint32_t vk = 1; vk < key_channel_capacity; ++vk) expected.push_back(vk);
+  expected.push_back(1000);
+  EXPECT_EQ(drain(channel), expected);
+}
+
+TEST(KeyChannel, GoneReceiverDisconnects) {
+  KeyChannel channel = make_key_channel();
+  { KeyReceiver gone = std::move(channel.receiver); }
+  EXPECT_EQ(channel.sender.try_send({65, true}), SendResult::Disconnected);
+}
+
+TEST(KeyChannel, ReceiveEndsOnlyAfterQueueDrained) {
+  KeyChannel channel = make_key_channel();
+  ASSERT_EQ(channel.sender.try_send({65, true}), SendResult::Sent);
+  ASSERT_EQ(channel.sender.try_send({65, false}), SendResult::Sent);
+  { KeySender gone = std::move(channel.sender); }
+  const auto first = channel.receiver.receive();
+  const auto second = channel.receiver.receive();
+  ASSERT_TRUE(first && second);
+  EXPECT_TRUE(first->down);
+  EXPECT_FALSE(second->down);
+  EXPECT_FALSE(channel.receiver.receive().has_value());
+}
+
+// A producer thread that retries on Full and a consumer thread that receives until the
+// sender goes: every event arrives once and in order.
+TEST(KeyChannel, ProducerAndConsumerThreadsKeepOrder) {
+  constexpr std::uint32_t count = 100000;
+  KeyChannel channel = make_key_channel();
+  std::vector<std::uint32_t> received;
+  std::thread consumer([&received, receiver = std::move(channel.receiver)]() mutable {
+    while (const auto event = receiver.receive()) received.push_back(event->vk);
+  });
+  std::thread producer([sender = std::move(channel.sender)]() mutable {
+    for (std::uint32_t vk = 0; vk < count; ++vk) {
+      while (sender.try_send({vk, vk % 2 == 0}) == SendResult::Full) std::this_thread::yield();
+    }
+  });
+  producer.join();
+  consumer.join();
+  ASSERT_EQ(received.size(), count);
+  for (std::uint32_t vk = 0; vk < count; ++vk) ASSERT_EQ(received[vk], vk);
+}
+
+// A producer that never retries, as the keyboard filter does: what was sent arrives in
+// order, what found the queue full is lost.
+TEST(KeyChannel, DroppingProducerLosesOnlyWhatWasNotSent) {
+  constexpr std::uint32_t count = 20000;
+  KeyChannel channel = make_key_channel();
+  std::vector<std::uint32_t> received;
+  std::thread consumer([&received, receiver = std::move(channel.receiver)]() mutable {
+    while (const auto event = receiver.receive()) received.push_back(event->vk);
+  });
+  std::vector<std::uint32_t> sent;
+  {
+    KeySender sender = std::move(channel.sender);
+    for (std::uint32_t vk = 0; vk < count; ++vk) {
+      if (sender.try_send({vk, true}) == SendResult::Sent) sent.push_back(vk);
+    }
+  }
+  consumer.join();
+  EXPECT_EQ(received, sent);
+}
+
+}  // namespace
+}  // namespace velmora

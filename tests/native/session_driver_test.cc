@@ -1,0 +1,197 @@
+#include "session_driver.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "fake_platform.h"
+#include "line_reader.h"
+#include "process_state.h"
+
+namespace velmora {
+namespace {
+
+using Calls = std::vector<std::string>;
+
+class SessionDriverTest : public testing::Test {
+ protected:
+  void SetUp() override { fake::reset(); }
+  void TearDown() override { fake::reset(); }
+};
+
+bool contains(const Calls& calls, const std::string& entry) {
+  return std::find(calls.begin(), calls.end(), entry) != calls.end();
+}
+
+const Calls normal_run = {
+    "get_env VELMORA_DIAG",
+    "set_thread_execution_state 0x80000003",
+    "power_get_active_scheme",
+    "power_read_ac PowerButton",
+    "power_read_dc PowerButton",
+    "power_read_ac SleepButton",
+    "power_read_dc SleepButton",
+    "power_read_ac LidClose",
+    "power_read_dc LidClose",
+    "power_write_ac PowerButton 0",
+    "power_write_dc PowerButton 0",
+    "power_write_ac SleepButton 0",
+    "power_write_dc SleepButton 0",
+    "power_write_ac LidClose 0",
+    "power_write_dc LidClose 0",
+    "power_set_active_scheme",
+    "com_initialize",
+    "set_system_sounds_mute 1",
+    "get_beep",
+    "set_beep 0",
+    "hook_thread_start",
+    "screen_width",
+    "screen_height",
+    "clip_cursor 960 540 961 541",
+    "show_cursor 0",
+    "write_stdout {\"event\":\"ready\"}",
+    "read_stdin end",
+    "post_quit 4242",
+    "hook_thread_end",
+    "clip_cursor null",
+    "show_cursor 1",
+    "set_system_sounds_mute 0",
+    "set_beep 1",
+    "com_uninitialize",
+    "set_thread_execution_state 0x80000000",
+    "power_write_ac PowerButton 1",
+    "power_write_dc PowerButton 2",
+    "power_write_ac SleepButton 3",
+    "power_write_dc SleepButton 4",
+    "power_write_ac LidClose 5",
+    "power_write_dc LidClose 6",
+    "power_set_active_scheme",
+    "write_stdout {\"event\":\"bye\"}",
+};
+
+const Calls diagnostic_run = {
+    "get_env VELMORA_DIAG", "hook_thread_start", "write_stdout {\"event\":\"ready\"}", "read_stdin end",
+    "post_quit 4242",       "hook_thread_end",   "write_stdout {\"event\":\"bye\"}",
+};
+
+TEST_F(SessionDriverTest, NormalRunOrder) {
+  EXPECT_EQ(run_session(), 0);
+  EXPECT_EQ(fake::calls(), normal_run);
+  EXPECT_EQ(fake::stdout_text(), "{\"event\":\"ready\"}\n{\"event\":\"bye\"}\n");
+  EXPECT_FALSE(capture_active.load());
+  EXPECT_FALSE(diagnostic_mode.load());
+  EXPECT_NE(key_event_sender.load(), nullptr);
+}
+
+TEST_F(SessionDriverTest, DiagnosticRunChangesNothing) {
+  fake::set_env(u"1");
+  EXPECT_EQ(run_session(), 0);
+  EXPECT_EQ(fake::calls(), diagnostic_run);
+  EXPECT_TRUE(diagnostic_mode.load());
+}
+
+TEST_F(SessionDriverTest, OnlyExactlyOneMeansDiagnostic) {
+  const struct {
+    std::optional<std::u16string> value;
+    bool diagnostic;
+  } cases[] = {
+      {u"1", true},   {std::nullopt, false}, {u"", false},    {u"0", false},  {u" 1", false},
+      {u"1 ", false}, {u"01", false},        {u"yes", false}, {u"11", false}, {u"\u0661", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value ? std::string(c.value->begin(), c.value->end()) : "absent");
+    EXPECT_EQ(decide_diagnostic(c.value), c.diagnostic);
+  }
+  // The decision reaches the run: a leading zero is normal mode, guards and all.
+  fake::set_env(u"01");
+  EXPECT_EQ(run_session(), 0);
+  EXPECT_EQ(fake::calls(), normal_run);
+}
+
+struct LoopCase {
+  const char* name;
+  std::vector<std::string> chunks;
+  bool fail_at_end;
+  LoopEnd end;
+  std::size_t unread;  // chunks never read
+};
+
+TEST_F(SessionDriverTest, CommandLoopEnds) {
+  const std::string over_long(max_line_bytes + 1, ' ');
+  const LoopCase cases[] = {
+      {"stop", {"{\"cmd\":\"stop\"}\n"}, false, LoopEnd::Stop, 0},
+      {"stop after ignored lines",
+       {"{\"cmd\":\"go\"}\nhello\n\n", "{\"cmd\":\"stop\"}\r\n"},
+       false,
+       LoopEnd::Stop,
+       0},
+      {"lines after stop unread", {"{\"cmd\":\"stop\"}\n", "\xFF\n"}, false, LoopEnd::Stop, 1},
+      {"final stop without line feed", {"{\"cmd\":\"stop\"}"}, false, LoopEnd::Stop, 0},
+      {"stdin closed at once", {}, false, LoopEnd::EndOfInput, 0},
+      {"ignored lines then end", {"{\"cmd\":\"STOP\"}\n"}, false, LoopEnd::EndOfInput, 0},
+      {"invalid utf-8 before stop", {"\xC0\xAF\n", "{\"cmd\":\"stop\"}\n"}, false, LoopEnd::ReadFailed, 1},
+      {"read error", {"{\"cmd\":\"go\"}\n"}, true, LoopEnd::ReadFailed, 0},
+      {"over-long stop-like line ignored",
+       {over_long + "{\"cmd\":\"stop\"}\n"},
+       false,
+       LoopEnd::EndOfInput,
+       0},
+      {"over-long line then stop", {over_long + "\n{\"cmd\":\"stop\"}\n"}, false, LoopEnd::Stop, 0},
+      {"over-long line with invalid bytes",
+       {over_long + "\xFF\n{\"cmd\":\"stop\"}\n"},
+       false,
+       LoopEnd::ReadFailed,
+       0},
+  };
+  for (const LoopCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    fake::reset();
+    fake::set_stdin(c.chunks, c.fail_at_end);
+    EXPECT_EQ(run_command_loop(), c.end);
+    EXPECT_EQ(fake::stdin_chunks_left(), c.unread);
+    EXPECT_EQ(fake::stdout_text(), "") << "no line is ever answered";
+  }
+}
+
+TEST_F(SessionDriverTest, StopLineEndsRunWithBye) {
+  fake::set_stdin({"{\"cmd\":\"stop\"}\n", "{\"cmd\":\"stop\"}\n"});
+  EXPECT_EQ(run_session(), 0);
+  EXPECT_EQ(fake::stdout_text(), "{\"event\":\"ready\"}\n{\"event\":\"bye\"}\n");
+  EXPECT_EQ(fake::stdin_chunks_left(), 1U);
+}
+
+TEST_F(SessionDriverTest, HookThreadEndingWithoutIdGetsNoQuit) {
+  fake::set_hook_script(fake::HookScript::EndWithoutReport);
+  EXPECT_EQ(run_session(), 0);
+  const Calls calls = fake::calls();
+  EXPECT_FALSE(contains(calls, "post_quit 4242"));
+  EXPECT_TRUE(contains(calls, "clip_cursor 960 540 961 541")) << "the cursor is confined all the same";
+  EXPECT_EQ(fake::stdout_text(), "{\"event\":\"ready\"}\n{\"event\":\"bye\"}\n");
+}
+
+TEST_F(SessionDriverTest, UndeliveredQuitIsPostedAgain) {
+  fake::set_post_quit_failures(2);
+  EXPECT_EQ(run_session(), 0);
+  Calls calls = fake::calls();
+  const auto first = std::find(calls.begin(), calls.end(), "post_quit 4242 failed");
+  ASSERT_NE(first, calls.end());
+  EXPECT_EQ(Calls(first, first + 6), (Calls{"post_quit 4242 failed", "sleep_ms 10", "post_quit 4242 failed",
+                                            "sleep_ms 10", "post_quit 4242", "hook_thread_end"}));
+  EXPECT_EQ(calls.back(), "write_stdout {\"event\":\"bye\"}");
+}
+
+TEST_F(SessionDriverTest, UndeliverableQuitToEndedThreadDoesNotHang) {
+  fake::set_hook_script(fake::HookScript::ReportAndEnd);
+  fake::set_post_quit_failures(-1);
+  EXPECT_EQ(run_session(), 0);
+  const Calls calls = fake::calls();
+  EXPECT_TRUE(contains(calls, "post_quit 4242 failed"));
+  EXPECT_FALSE(contains(calls, "post_quit 4242"));
+  EXPECT_TRUE(contains(calls, "power_set_active_scheme"));
+  EXPECT_EQ(calls.back(), "write_stdout {\"event\":\"bye\"}");
+}
+
+}  // namespace
+}  // namespace velmora

@@ -1,0 +1,53 @@
+# Native GoogleTest suites of the portable units, linked with a recording fake of the platform.
+# Included by cmake/native.cmake after the sanitizer options are set, so GoogleTest is built
+# with them too.
+
+# sidecar_core is created before native.cmake adds the sanitizer options, so it would be
+# built without them: the library's own code would go unchecked and TSan would not see its
+# atomics.
+if(VELMORA_SANITIZE)
+  target_compile_options(sidecar_core PRIVATE -fsanitize=${VELMORA_SANITIZE} -fno-omit-frame-pointer
+                                              -fno-sanitize-recover=all)
+endif()
+
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+set(NATIVE_TESTS_DIR ${CMAKE_CURRENT_LIST_DIR})
+add_library(fake_platform STATIC ${NATIVE_TESTS_DIR}/fake_platform.cc)
+target_link_libraries(fake_platform PUBLIC sidecar_core)
+target_include_directories(fake_platform PUBLIC ${NATIVE_TESTS_DIR})
+
+# Each session run publishes a key-event sender that is never freed, by design.
+set(NATIVE_TEST_ENV "LSAN_OPTIONS=suppressions=${NATIVE_TESTS_DIR}/lsan.supp:print_suppressions=0"
+                    "TSAN_OPTIONS=halt_on_error=1")
+
+# One CTest test per suite: a process per GoogleTest case costs more in sanitizer start-up
+# than the cases themselves.
+function(velmora_native_test name label)
+  cmake_parse_arguments(PARSE_ARGV 2 ARG "" "" "SUITES;SOURCES")
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE fake_platform GTest::gtest GTest::gtest_main)
+  foreach(suite IN LISTS ARG_SUITES)
+    add_test(NAME ${suite} COMMAND ${name} --gtest_filter=*${suite}.*)
+    set_tests_properties(${suite} PROPERTIES LABELS ${label} TIMEOUT 300 ENVIRONMENT "${NATIVE_TEST_ENV}")
+  endforeach()
+endfunction()
+
+velmora_native_test(sidecar_unit_tests unit
+  SUITES StopCommandTest LineReaderTest LineReaderMemory KeyboardFilterTest GuardTest SessionDriverTest
+  SOURCES
+    ${NATIVE_TESTS_DIR}/stop_command_test.cc
+    ${NATIVE_TESTS_DIR}/line_reader_test.cc
+    ${NATIVE_TESTS_DIR}/keyboard_filter_test.cc
+    ${NATIVE_TESTS_DIR}/guards_test.cc
+    ${NATIVE_TESTS_DIR}/session_driver_test.cc)
+
+# Threads racing on shared state; the native-tsan preset runs only these (ctest -L tsan).
+velmora_native_test(sidecar_concurrency_tests tsan
+  SUITES KeyChannel EventStreamTest ClickGateTest
+  SOURCES
+    ${NATIVE_TESTS_DIR}/key_channel_test.cc
+    ${NATIVE_TESTS_DIR}/event_stream_test.cc
+    ${NATIVE_TESTS_DIR}/click_gate_test.cc)
