@@ -35,14 +35,17 @@ function(velmora_native_test name label)
   endforeach()
 endfunction()
 
-velmora_native_test(sidecar_unit_tests unit
-  SUITES StopCommandTest LineReaderTest LineReaderMemory KeyboardFilterTest GuardTest SessionDriverTest
-  SOURCES
-    ${NATIVE_TESTS_DIR}/stop_command_test.cc
-    ${NATIVE_TESTS_DIR}/line_reader_test.cc
-    ${NATIVE_TESTS_DIR}/keyboard_filter_test.cc
-    ${NATIVE_TESTS_DIR}/guards_test.cc
-    ${NATIVE_TESTS_DIR}/session_driver_test.cc)
+# The TSan preset runs only the concurrency suites, so it builds only those.
+if(NOT VELMORA_SANITIZE MATCHES "thread")
+  velmora_native_test(sidecar_unit_tests unit
+    SUITES StopCommandTest LineReaderTest LineReaderMemory KeyboardFilterTest GuardTest SessionDriverTest
+    SOURCES
+      ${NATIVE_TESTS_DIR}/stop_command_test.cc
+      ${NATIVE_TESTS_DIR}/line_reader_test.cc
+      ${NATIVE_TESTS_DIR}/keyboard_filter_test.cc
+      ${NATIVE_TESTS_DIR}/guards_test.cc
+      ${NATIVE_TESTS_DIR}/session_driver_test.cc)
+endif()
 
 # Threads racing on shared state; the native-tsan preset runs only these (ctest -L tsan).
 velmora_native_test(sidecar_concurrency_tests tsan
