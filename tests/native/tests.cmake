@@ -1,14 +1,5 @@
 # Native GoogleTest suites of the portable units, linked with a recording fake of the platform.
-# Included by cmake/native.cmake after the sanitizer options are set, so GoogleTest is built
-# with them too.
-
-# sidecar_core is created before native.cmake adds the sanitizer options, so it would be
-# built without them: the library's own code would go unchecked and TSan would not see its
-# atomics.
-if(VELMORA_SANITIZE)
-  target_compile_options(sidecar_core PRIVATE -fsanitize=${VELMORA_SANITIZE} -fno-omit-frame-pointer
-                                              -fno-sanitize-recover=all)
-endif()
+# The sanitizer options are set before this is included, so GoogleTest is built with them too.
 
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
