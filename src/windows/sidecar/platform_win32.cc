@@ -48,6 +48,18 @@ const GUID& setting_guid(PowerSetting setting) {
   return GUID_LIDCLOSE_ACTION;
 }
 
+// The AC and DC reads share one shape; each setting lives in the system-button subgroup.
+using ReadIndexFn = DWORD(WINAPI*)(HKEY, const GUID*, const GUID*, const GUID*, LPDWORD);
+
+std::uint32_t read_index(ReadIndexFn read, const SchemeId& scheme, PowerSetting setting,
+                         std::uint32_t* value) {
+  const GUID guid = to_guid(scheme);
+  DWORD index = 0;
+  const DWORD result = read(nullptr, &guid, &GUID_SYSTEM_BUTTON_SUBGROUP, &setting_guid(setting), &index);
+  *value = index;
+  return result;
+}
+
 }  // namespace
 
 ReadResult platform_read_stdin(char* buffer, std::size_t capacity) {
@@ -127,21 +139,11 @@ std::optional<SchemeId> platform_power_get_active_scheme() {
 }
 
 std::uint32_t platform_power_read_ac(const SchemeId& scheme, PowerSetting setting, std::uint32_t* value) {
-  const GUID guid = to_guid(scheme);
-  DWORD index = 0;
-  const DWORD result =
-      PowerReadACValueIndex(nullptr, &guid, &GUID_SYSTEM_BUTTON_SUBGROUP, &setting_guid(setting), &index);
-  *value = index;
-  return result;
+  return read_index(PowerReadACValueIndex, scheme, setting, value);
 }
 
 std::uint32_t platform_power_read_dc(const SchemeId& scheme, PowerSetting setting, std::uint32_t* value) {
-  const GUID guid = to_guid(scheme);
-  DWORD index = 0;
-  const DWORD result =
-      PowerReadDCValueIndex(nullptr, &guid, &GUID_SYSTEM_BUTTON_SUBGROUP, &setting_guid(setting), &index);
-  *value = index;
-  return result;
+  return read_index(PowerReadDCValueIndex, scheme, setting, value);
 }
 
 void platform_power_write_ac(const SchemeId& scheme, PowerSetting setting, std::uint32_t value) {
