@@ -35,6 +35,23 @@ void publish(KeySender* sender) {
 
 double seconds(Clock::duration elapsed) { return std::chrono::duration<double>(elapsed).count(); }
 
+// Times `count` filter calls, adding what they allocated and swallowed to the tallies.
+struct Tally {
+  std::uint64_t allocated = 0;
+  std::uint64_t swallowed = 0;
+  std::uint64_t calls = 0;
+};
+
+void timed_calls(benchmark::State& state, Tally& tally, std::size_t count) {
+  const std::uint64_t before = bench::thread_allocations();
+  const Clock::time_point start = Clock::now();
+  for (std::size_t i = 0; i < count; ++i) {
+    tally.swallowed += filter_call(tally.calls++) == HookVerdict::Swallow ? 1 : 0;
+  }
+  state.SetIterationTime(seconds(Clock::now() - start));
+  tally.allocated += bench::thread_allocations() - before;
+}
+
 // Reports what the calling thread allocated in the timed part; an allocation fails the run.
 void report(benchmark::State& state, std::uint64_t allocated, std::uint64_t swallowed) {
   const double calls = static_cast<double>(state.iterations());
@@ -49,21 +66,13 @@ void report(benchmark::State& state, std::uint64_t allocated, std::uint64_t swal
 void BM_keyboard_filter_send(benchmark::State& state) {
   KeyChannel channel = make_key_channel();
   publish(&channel.sender);
-  std::uint64_t allocated = 0;
-  std::uint64_t swallowed = 0;
-  std::uint64_t calls = 0;
+  Tally tally;
   for (auto _ : state) {
-    const std::uint64_t before = bench::thread_allocations();
-    const Clock::time_point start = Clock::now();
-    for (std::size_t i = 0; i < key_channel_capacity; ++i) {
-      swallowed += filter_call(calls++) == HookVerdict::Swallow ? 1 : 0;
-    }
-    state.SetIterationTime(seconds(Clock::now() - start));
-    allocated += bench::thread_allocations() - before;
+    timed_calls(state, tally, key_channel_capacity);
     for (std::size_t i = 0; i < key_channel_capacity; ++i) (void)channel.receiver.receive();
   }
   key_event_sender.store(nullptr);
-  report(state, allocated, swallowed / key_channel_capacity);
+  report(state, tally.allocated, tally.swallowed / key_channel_capacity);
   state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(key_channel_capacity));
 }
 BENCHMARK(BM_keyboard_filter_send)->UseManualTime();
@@ -82,23 +91,18 @@ void BM_keyboard_filter_wake_consumer(benchmark::State& state) {
     }
   });
   publish(sender.get());
-  std::uint64_t allocated = 0;
-  std::uint64_t swallowed = 0;
-  std::uint64_t calls = 0;
+  Tally tally;
   for (auto _ : state) {
-    const std::uint64_t before = bench::thread_allocations();
-    const Clock::time_point start = Clock::now();
-    swallowed += filter_call(calls) == HookVerdict::Swallow ? 1 : 0;
-    state.SetIterationTime(seconds(Clock::now() - start));
-    allocated += bench::thread_allocations() - before;
-    ++calls;
-    for (std::uint64_t seen = received.load(); seen < calls; seen = received.load()) received.wait(seen);
+    timed_calls(state, tally, 1);
+    for (std::uint64_t seen = received.load(); seen < tally.calls; seen = received.load()) {
+      received.wait(seen);
+    }
     std::this_thread::sleep_for(std::chrono::microseconds(20));
   }
   key_event_sender.store(nullptr);
   sender.reset();  // ends the consumer's receive
   consumer.join();
-  report(state, allocated, swallowed);
+  report(state, tally.allocated, tally.swallowed);
 }
 BENCHMARK(BM_keyboard_filter_wake_consumer)->UseManualTime()->Iterations(5000);
 
