@@ -7,6 +7,7 @@ set(VELMORA_STATIC_LINK -static -static-libgcc -static-libstdc++)
 add_library(sidecar_win32 STATIC
   ${SIDECAR_DIR}/hook_thread_win32.cc
   ${SIDECAR_DIR}/platform_win32.cc
+  ${SIDECAR_DIR}/shield_win32.cc
   ${SIDECAR_DIR}/system_sounds_win32.cc
 )
 target_link_libraries(sidecar_win32 PUBLIC sidecar_core user32 wtsapi32 powrprof ole32 oleaut32 uuid)

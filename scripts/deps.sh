@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev
   g++-mingw-w64-x86-64-posix
-  wine wine64 xvfb xdotool x11-utils libxtst-dev
+  wine wine64 xvfb xdotool x11-utils libxtst-dev libxfixes3
   nlohmann-json3-dev googletest libgtest-dev libbenchmark-dev
   python3 nodejs
 )

@@ -7,6 +7,7 @@ prefix, its own Xvfb.
 """
 
 import atexit
+import ctypes
 import fcntl
 import json
 import os
@@ -304,3 +305,42 @@ class ProbeWindow:
 def inputs(events):
     """The events that are input, leaving out focus notices."""
     return [(kind, value) for _, kind, value in events if kind != "focus-lost"]
+
+
+class _CursorImage(ctypes.Structure):
+    _fields_ = [("x", ctypes.c_short), ("y", ctypes.c_short), ("width", ctypes.c_ushort),
+                ("height", ctypes.c_ushort), ("xhot", ctypes.c_ushort), ("yhot", ctypes.c_ushort),
+                ("cursor_serial", ctypes.c_ulong), ("pixels", ctypes.POINTER(ctypes.c_ulong)),
+                ("atom", ctypes.c_ulong), ("name", ctypes.c_char_p)]
+
+
+def pointer_opaque_pixels():
+    """Pixels with non-zero alpha in the pointer image the X server shows: what the user sees."""
+    x11, xfixes = ctypes.CDLL("libX11.so.6"), ctypes.CDLL("libXfixes.so.3")
+    x11.XOpenDisplay.restype, x11.XOpenDisplay.argtypes = ctypes.c_void_p, [ctypes.c_char_p]
+    x11.XCloseDisplay.argtypes = x11.XFree.argtypes = [ctypes.c_void_p]
+    xfixes.XFixesQueryVersion.argtypes = [ctypes.c_void_p, ctypes.POINTER(ctypes.c_int), ctypes.POINTER(ctypes.c_int)]
+    xfixes.XFixesGetCursorImage.restype = ctypes.POINTER(_CursorImage)
+    xfixes.XFixesGetCursorImage.argtypes = [ctypes.c_void_p]
+    display = x11.XOpenDisplay(BENCH.env["DISPLAY"].encode())
+    assert display, "cannot open the X display"
+    try:
+        major, minor = ctypes.c_int(6), ctypes.c_int(0)
+        xfixes.XFixesQueryVersion(display, ctypes.byref(major), ctypes.byref(minor))
+        image = xfixes.XFixesGetCursorImage(display)
+        assert image, "no cursor image"
+        try:
+            size = image.contents.width * image.contents.height
+            return sum(1 for i in range(size) if (image.contents.pixels[i] >> 24) & 0xFF)
+        finally:
+            x11.XFree(image)
+    finally:
+        x11.XCloseDisplay(display)
+
+
+def eventually(read, expected, timeout=5):
+    """The value of read() once it equals expected, or its last value when time runs out."""
+    deadline = time.monotonic() + timeout
+    while (value := read()) != expected and time.monotonic() < deadline:
+        time.sleep(0.1)
+    return value

@@ -3,7 +3,7 @@
 import time
 import unittest
 
-from bench import BENCH, HEIGHT, WIDTH, ProbeWindow, Sidecar, inputs
+from bench import BENCH, HEIGHT, WIDTH, ProbeWindow, Sidecar, eventually, inputs, pointer_opaque_pixels
 
 setUpModule = BENCH.start
 tearDownModule = BENCH.stop
@@ -57,6 +57,44 @@ class ClickGate(unittest.TestCase):
         self.start(diag="1")
         BENCH.xdo("click", LEFT)
         self.assertEqual(inputs(self.window.until("button-up", LEFT)), [("button-down", LEFT), ("button-up", LEFT)])
+
+    def test_burst_of_clicks_starts_no_thread(self):
+        self.start()
+        threads = BENCH.probe("sidecar-threads")
+        BENCH.xdo("click", "--repeat", 40, "--delay", 10, LEFT)
+        # Taken while the quick clicks' 500 ms are still running.
+        during = BENCH.probe("sidecar-threads")
+        self.assert_held_press_arrives_late(LEFT)
+        self.assertEqual((during, BENCH.probe("sidecar-threads")), (threads, threads))
+
+
+class Shield(unittest.TestCase):
+    """The screen during the lock, seen from outside: the X server's pointer image, the
+    window under each point, and the foreground."""
+
+    def setUp(self):
+        self.window = ProbeWindow()
+        self.addCleanup(self.window.close)
+        # Over the probe window, whose arrow the X server then shows.
+        BENCH.xdo("mousemove", WIDTH // 2, HEIGHT // 2)
+        BENCH.xdo("mousemove", WIDTH // 2 + 1, HEIGHT // 2)
+        self.assertGreater(eventually(lambda: pointer_opaque_pixels() > 0, True), 0, "no pointer before the run")
+
+    def screen(self):
+        return (pointer_opaque_pixels() > 0, BENCH.probe("windows-at-points"), BENCH.probe("foreground"))
+
+    def test_pointer_hidden_and_screen_covered_while_locked(self):
+        sidecar = Sidecar().expect_ready()
+        locked = (False, ["sidecar"] * 5, ["VelmoraProbeWindow"])
+        self.assertEqual(eventually(self.screen, locked), locked)
+        self.assertEqual(sidecar.stop()[1], 0)
+        free = (True, ["other"] * 5, ["VelmoraProbeWindow"])
+        self.assertEqual(eventually(self.screen, free), free)
+
+    def test_diagnostic_mode_leaves_screen_alone(self):
+        sidecar = Sidecar(diag="1").expect_ready()
+        self.assertEqual(self.screen(), (True, ["other"] * 5, ["VelmoraProbeWindow"]))
+        self.assertEqual(sidecar.stop()[1], 0)
 
 
 if __name__ == "__main__":

@@ -247,8 +247,6 @@ void platform_clip_cursor(const ClipRect* rect) {
          std::to_string(rect->right) + " " + std::to_string(rect->bottom));
 }
 
-void platform_show_cursor(bool show) { record(show ? "show_cursor 1" : "show_cursor 0"); }
-
 bool platform_get_beep() {
   record("get_beep");
   const std::lock_guard<std::mutex> hold(state_lock);
@@ -271,6 +269,14 @@ void platform_send_mouse_press(MouseButton button) {
   record(button == MouseButton::Left ? "send_mouse_press Left" : "send_mouse_press Right");
 }
 
+void platform_start_click_timer(unsigned milliseconds) {
+  record("start_click_timer " + std::to_string(milliseconds));
+}
+
+void platform_shield_pass_through(bool pass) {
+  record(pass ? "shield_pass_through 1" : "shield_pass_through 0");
+}
+
 // --- test helpers -------------------------------------------------------------------
 
 namespace fake {
@@ -291,8 +297,10 @@ void reset() {
   capture_active.store(true);
   diagnostic_mode.store(false);
   key_event_sender.store(nullptr);
-  click_gate.store(make_gate(0, GateState::Idle));
-  pending_button.store(static_cast<std::uint8_t>(MouseButton::Left));
+  click_gate.store(GateState::Idle);
+  pending_button.store(MouseButton::Left);
+  shield_open.store(false);
+  shield_close_due.store(false);
   for (auto* slot : {&saved_mute, &saved_beep}) {
     const std::lock_guard<std::mutex> hold(slot->lock);
     slot->value.reset();

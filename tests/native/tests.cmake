@@ -30,7 +30,9 @@ endfunction()
 if(NOT VELMORA_SANITIZE MATCHES "thread")
   velmora_native_test(sidecar_unit_tests unit
     SUITES StopCommandTest LineReaderTest LineReaderMemory KeyboardFilterTest GuardTest SessionDriverTest
+           ClickGateTest
     SOURCES
+      ${NATIVE_TESTS_DIR}/click_gate_test.cc
       ${NATIVE_TESTS_DIR}/stop_command_test.cc
       ${NATIVE_TESTS_DIR}/line_reader_test.cc
       ${NATIVE_TESTS_DIR}/keyboard_filter_test.cc
@@ -40,8 +42,7 @@ endif()
 
 # Threads racing on shared state; the native-tsan preset runs only these (ctest -L tsan).
 velmora_native_test(sidecar_concurrency_tests tsan
-  SUITES KeyChannel EventStreamTest ClickGateTest
+  SUITES KeyChannel EventStreamTest
   SOURCES
     ${NATIVE_TESTS_DIR}/key_channel_test.cc
-    ${NATIVE_TESTS_DIR}/event_stream_test.cc
-    ${NATIVE_TESTS_DIR}/click_gate_test.cc)
+    ${NATIVE_TESTS_DIR}/event_stream_test.cc)

@@ -3,6 +3,7 @@
 // subcommand prints plain lines on standard output for the end-to-end bench.
 
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <array>
 #include <cstdint>
@@ -185,6 +186,58 @@ int send_session(WPARAM code) {
   return 0;
 }
 
+DWORD sidecar_process() {
+  DWORD pid = 0;
+  if (const HWND window = find_session_window()) (void)GetWindowThreadProcessId(window, &pid);
+  return pid;
+}
+
+// For the four corners and the middle of the screen, whose top-level window is there:
+// "sidecar" for one of the sidecar's process, "other" otherwise.
+int print_windows_at_points() {
+  const DWORD sidecar = sidecar_process();
+  const int right = GetSystemMetrics(SM_CXSCREEN) - 1;
+  const int bottom = GetSystemMetrics(SM_CYSCREEN) - 1;
+  const POINT points[] = {{0, 0}, {right, 0}, {0, bottom}, {right, bottom}, {right / 2, bottom / 2}};
+  std::string line;
+  for (const POINT point : points) {
+    DWORD pid = 0;
+    if (const HWND window = WindowFromPoint(point))
+      (void)GetWindowThreadProcessId(GetAncestor(window, GA_ROOT), &pid);
+    line += (sidecar != 0 && pid == sidecar) ? "sidecar " : "other ";
+  }
+  line.pop_back();
+  print_line(line);
+  return 0;
+}
+
+// The class of the foreground window, or "none".
+int print_foreground() {
+  wchar_t name[128] = L"none";
+  if (const HWND window = GetForegroundWindow()) (void)GetClassNameW(window, name, 128);
+  char narrow[128];
+  (void)WideCharToMultiByte(CP_UTF8, 0, name, -1, narrow, sizeof(narrow), nullptr, nullptr);
+  print_line(narrow);
+  return 0;
+}
+
+// How many threads the sidecar's process has.
+int print_sidecar_threads() {
+  const DWORD sidecar = sidecar_process();
+  if (sidecar == 0) return 1;
+  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return 1;
+  int count = 0;
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+    if (entry.th32OwnerProcessID == sidecar) ++count;
+  }
+  (void)CloseHandle(snapshot);
+  print_line(std::to_string(count));
+  return 0;
+}
+
 // Prints "free N" and the keys still held by someone else, as hex.
 int print_hotkeys_free() {
   // A queue first, so that the registrations can be undone (an unqueued thread's cannot always).
@@ -228,7 +281,8 @@ int send_keys(const std::vector<WORD>& keys) {
 int usage() {
   std::fputs(
       "usage: velmora-probe window [SECONDS] | beep | set-beep 0|1 | clip | session-window |\n"
-      "       send-session CODE | hotkeys-free | send-keys VK...\n",
+      "       send-session CODE | hotkeys-free | send-keys VK... | windows-at-points |\n"
+      "       foreground | sidecar-threads\n",
       stderr);
   return 2;
 }
@@ -244,6 +298,9 @@ int run(int argc, char** argv) {
   if (command == "session-window") return print_session_window();
   if (command == "send-session" && argc == 3) return send_session(number(2));
   if (command == "hotkeys-free") return print_hotkeys_free();
+  if (command == "windows-at-points") return print_windows_at_points();
+  if (command == "foreground") return print_foreground();
+  if (command == "sidecar-threads") return print_sidecar_threads();
   if (command == "send-keys" && argc > 2) {
     std::vector<WORD> keys;
     for (int i = 2; i < argc; ++i) keys.push_back(static_cast<WORD>(number(i)));

@@ -10,21 +10,22 @@ namespace velmora {
 
 enum class GateState : std::uint8_t { Idle = 0, Pending = 1, Released = 2 };
 
-// The click gate: the state in the low byte, and in the bits above it a generation
-// number that each press moving the gate from Idle to Pending increments. An injector
-// carries the generation of the press that started it and only releases that press, so
-// a quick click followed by a new press within 500 ms cannot release the new press early.
-extern std::atomic<std::uint32_t> click_gate;
-// Set by each press that moves the gate to Pending; read and written only by the filter.
-extern std::atomic<std::uint8_t> pending_button;
-
-constexpr GateState gate_state(std::uint32_t gate) noexcept { return static_cast<GateState>(gate & 0xFFU); }
-constexpr std::uint32_t gate_generation(std::uint32_t gate) noexcept { return gate >> 8; }
-constexpr std::uint32_t make_gate(std::uint32_t generation, GateState state) noexcept {
-  return (generation << 8) | static_cast<std::uint32_t>(state);
-}
+// The click gate. The mouse filter and the click timer both run on the hook thread, so
+// they never race; the atomics are there because other threads may look (tests, a
+// debugger), not for ordering between the two.
+extern std::atomic<GateState> click_gate;
+// Set by each press that moves the gate from Idle to Pending.
+extern std::atomic<MouseButton> pending_button;
+// True while the shield lets pointer input through to the windows beneath it: from the
+// re-injected press until its release has been routed.
+extern std::atomic<bool> shield_open;
+// The shield is to close again once the release that passed has surely been routed.
+extern std::atomic<bool> shield_close_due;
 
 inline constexpr unsigned click_hold_ms = 500;
+// The system routes one input event completely before it calls the hooks for the next,
+// so the shield closes at the next mouse event; this is the bound when none comes.
+inline constexpr unsigned shield_close_ms = 250;
 
 // Mouse messages the gate tells apart (the hook's wParam).
 inline constexpr std::uint32_t wm_mousemove = 0x0200;
@@ -34,10 +35,11 @@ inline constexpr std::uint32_t wm_rbuttondown = 0x0204;
 inline constexpr std::uint32_t wm_rbuttonup = 0x0205;
 
 // The mouse hook's decision, free of Windows types. `injected` is LLMHF_INJECTED.
-// Starts a click injector thread for a real press that finds the gate Idle.
+// A real press that finds the gate Idle arms the click timer.
 HookVerdict mouse_filter(std::int32_t code, std::uint64_t message, bool injected);
 
-// Body of a click injector: waits, then re-injects the press if it is still held.
-void click_injector(MouseButton button, std::uint32_t generation);
+// The click timer fired, on the hook thread: re-injects the held press if it is still
+// held, and closes a shield that is due to close.
+void click_timer_elapsed();
 
 }  // namespace velmora

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <future>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -13,6 +14,8 @@
 #include "fatal_error.h"
 #include "keyboard_filter.h"
 #include "platform.h"
+#include "process_state.h"
+#include "shield_win32.h"
 #include "win32_handles.h"
 
 namespace velmora {
@@ -72,12 +75,25 @@ void write_off_thread(std::string line) {
   }
 }
 
+// The hook thread's one click timer, 0 when none is armed. Only the hook thread uses it.
+UINT_PTR click_timer = 0;
+
+bool is_click_timer(const MSG& msg) {
+  return msg.message == WM_TIMER && msg.hwnd == nullptr && click_timer != 0 && msg.wParam == click_timer;
+}
+
 void run_message_loop() {
   MSG msg{};
   // 0 is WM_QUIT, -1 an error: both end the loop.
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
     // A hotkey is taken so that its usual action (mute, media, browser, launch) never runs.
     if (msg.message == WM_HOTKEY) continue;
+    if (is_click_timer(msg)) {
+      (void)KillTimer(nullptr, click_timer);  // one-shot
+      click_timer = 0;
+      click_timer_elapsed();
+      continue;
+    }
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }
@@ -107,6 +123,13 @@ LRESULT CALLBACK session_window_proc(HWND window, UINT message, WPARAM wparam, L
   return DefWindowProcW(window, message, wparam, lparam);
 }
 
+void platform_start_click_timer(unsigned milliseconds) {
+  // A fresh timer rather than a re-armed one: the replacing form of SetTimer is defined
+  // only for window timers.
+  if (click_timer != 0) (void)KillTimer(nullptr, click_timer);
+  click_timer = SetTimer(nullptr, 0, milliseconds, nullptr);
+}
+
 void platform_hook_thread_body(std::promise<std::uint32_t> thread_id_sender) {
   const DWORD thread_id = GetCurrentThreadId();
   // Give the thread its message queue before anything else: hotkeys registered on a
@@ -134,6 +157,15 @@ void platform_hook_thread_body(std::promise<std::uint32_t> thread_id_sender) {
   const UniqueWindow window(
       CreateWindowExW(0, class_name.c_str(), nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, module, nullptr));
   const SessionNotification notification(window.get());
+
+  // Outside diagnostic mode the screen is shielded from before `ready` until this thread
+  // ends, which is before the main thread frees the cursor.
+  UniqueShield shield;
+  std::optional<HiddenCursor> hidden_cursor;
+  if (!diagnostic_mode.load()) {
+    shield = create_shield(module);
+    if (shield) hidden_cursor.emplace();
+  }
 
   try {
     thread_id_sender.set_value(thread_id);

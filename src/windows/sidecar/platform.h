@@ -89,7 +89,6 @@ std::int32_t platform_screen_width();
 std::int32_t platform_screen_height();
 // A null rectangle clears the clip.
 void platform_clip_cursor(const ClipRect* rect);
-void platform_show_cursor(bool show);
 
 // --- System beep ----------------------------------------------------------------------
 
@@ -111,5 +110,15 @@ enum class MouseButton : std::uint8_t { Left = 0, Right = 1 };
 
 // SendInput of one button press at the current cursor position; the result is ignored.
 void platform_send_mouse_press(MouseButton button);
+
+// --- Hook thread's click timer and shield ----------------------------------------------
+
+// Arms the hook thread's one-shot click timer, replacing one already armed; when it fires,
+// the hook thread calls click_timer_elapsed. Called only on the hook thread.
+void platform_start_click_timer(unsigned milliseconds);
+
+// Lets pointer input through the shield to the windows beneath it, or takes it again.
+// Does nothing when there is no shield. Called only on the hook thread.
+void platform_shield_pass_through(bool pass);
 
 }  // namespace velmora

@@ -178,8 +178,6 @@ void platform_clip_cursor(const ClipRect* rect) {
   (void)ClipCursor(&clip);
 }
 
-void platform_show_cursor(bool show) { (void)ShowCursor(show ? TRUE : FALSE); }
-
 bool platform_get_beep() {
   BOOL on = FALSE;
   (void)SystemParametersInfoW(SPI_GETBEEP, 0, &on, 0);

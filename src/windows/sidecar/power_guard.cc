@@ -90,12 +90,8 @@ void confine_cursor() {
   const std::int32_t height = platform_screen_height();
   const ClipRect rect = centre_pixel(width, height);
   platform_clip_cursor(&rect);
-  platform_show_cursor(false);
 }
 
-void release_cursor() {
-  platform_clip_cursor(nullptr);
-  platform_show_cursor(true);
-}
+void release_cursor() { platform_clip_cursor(nullptr); }
 
 }  // namespace velmora

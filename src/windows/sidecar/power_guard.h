@@ -36,6 +36,8 @@ void restore_power_actions();
 
 // The one-pixel rectangle at the centre of a display of the given size.
 ClipRect centre_pixel(std::int32_t width, std::int32_t height);
+// Pins the cursor only. Hiding it is the shield's work: the show count belongs to the
+// thread that owns the window under the pointer, and the main thread owns none.
 void confine_cursor();
 void release_cursor();
 

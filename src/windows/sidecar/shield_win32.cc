@@ -1,0 +1,95 @@
+#include "shield_win32.h"
+
+#include <atomic>
+
+#include "platform.h"
+
+namespace velmora {
+namespace {
+
+// The shield of the hook thread, for the pass-through switch; null while there is none.
+std::atomic<HWND> current_shield{nullptr};
+
+// Alpha 1 of 255: nothing shows, but a fully transparent layered window would not be
+// hit-tested and input would fall through to the windows beneath.
+constexpr BYTE shield_alpha = 1;
+
+RECT virtual_screen() {
+  const int left = GetSystemMetrics(SM_XVIRTUALSCREEN);
+  const int top = GetSystemMetrics(SM_YVIRTUALSCREEN);
+  return RECT{left, top, left + GetSystemMetrics(SM_CXVIRTUALSCREEN),
+              top + GetSystemMetrics(SM_CYVIRTUALSCREEN)};
+}
+
+void cover_virtual_screen(HWND window) {
+  const RECT screen = virtual_screen();
+  (void)SetWindowPos(window, HWND_TOPMOST, screen.left, screen.top, screen.right - screen.left,
+                     screen.bottom - screen.top, SWP_NOACTIVATE);
+}
+
+bool is_pointer_message(UINT message) {
+  // Mouse, touch (WM_TOUCH, WM_POINTER*) and gesture messages: swallowed rather than
+  // handed to DefWindowProcW, which would turn pointer input into mouse input.
+  return (message >= WM_MOUSEFIRST && message <= WM_MOUSELAST) || (message >= 0x0240 && message <= 0x0257) ||
+         message == WM_GESTURE || message == WM_NCLBUTTONDOWN || message == WM_NCRBUTTONDOWN;
+}
+
+LRESULT CALLBACK shield_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_MOUSEACTIVATE:
+      return MA_NOACTIVATE;
+    case WM_POINTERACTIVATE:
+      return PA_NOACTIVATE;
+    case WM_SETCURSOR:
+      SetCursor(nullptr);
+      return TRUE;
+    case WM_DISPLAYCHANGE:
+      // A monitor added or moved: keep covering every one of them.
+      cover_virtual_screen(window);
+      return 0;
+    default:
+      break;
+  }
+  if (is_pointer_message(message)) return 0;
+  return DefWindowProcW(window, message, wparam, lparam);
+}
+
+}  // namespace
+
+void ShieldCloser::operator()(HWND shield) const noexcept {
+  current_shield.store(nullptr);
+  (void)DestroyWindow(shield);
+}
+
+UniqueShield create_shield(HINSTANCE module) {
+  WNDCLASSEXW window_class{};
+  window_class.cbSize = sizeof(window_class);
+  window_class.lpfnWndProc = shield_window_proc;
+  window_class.hInstance = module;
+  window_class.hCursor = nullptr;  // no class cursor: WM_SETCURSOR sets none either
+  window_class.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
+  window_class.lpszClassName = shield_window_class;
+  (void)RegisterClassExW(&window_class);
+
+  const RECT screen = virtual_screen();
+  UniqueShield shield(CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE | WS_EX_LAYERED,
+                                      shield_window_class, nullptr, WS_POPUP, screen.left, screen.top,
+                                      screen.right - screen.left, screen.bottom - screen.top, nullptr,
+                                      nullptr, module, nullptr));
+  if (!shield) return shield;
+  (void)SetLayeredWindowAttributes(shield.get(), 0, shield_alpha, LWA_ALPHA);
+  (void)ShowWindow(shield.get(), SW_SHOWNOACTIVATE);
+  current_shield.store(shield.get());
+  return shield;
+}
+
+void platform_shield_pass_through(bool pass) {
+  const HWND shield = current_shield.load();
+  if (shield == nullptr) return;
+  // Layered and transparent together make a window invisible to hit-testing.
+  const LONG_PTR style = GetWindowLongPtrW(shield, GWL_EXSTYLE);
+  (void)SetWindowLongPtrW(shield, GWL_EXSTYLE,
+                          pass ? (style | WS_EX_TRANSPARENT) : (style & ~WS_EX_TRANSPARENT));
+}
+
+}  // namespace velmora

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <type_traits>
+
+namespace velmora {
+
+inline constexpr wchar_t shield_window_class[] = L"VelmoraSidecarShield";
+
+// The shield: one popup over the whole virtual screen, topmost and layered with alpha 1,
+// so it is invisible to the eye but takes every touch, pen and mouse message that would
+// reach a window, and hides the pointer over all of them. It never takes the focus or the
+// foreground. Created on the calling thread, which must pump its messages; null when it
+// cannot be made.
+struct ShieldCloser {
+  void operator()(HWND shield) const noexcept;
+};
+using UniqueShield = std::unique_ptr<std::remove_pointer_t<HWND>, ShieldCloser>;
+UniqueShield create_shield(HINSTANCE module);
+
+// Lowers the calling thread's cursor show count while it lives. The count that decides
+// whether the pointer is drawn is that of the thread owning the window under it.
+class HiddenCursor {
+ public:
+  HiddenCursor() { (void)ShowCursor(FALSE); }
+  HiddenCursor(const HiddenCursor&) = delete;
+  HiddenCursor& operator=(const HiddenCursor&) = delete;
+  HiddenCursor(HiddenCursor&&) = delete;
+  HiddenCursor& operator=(HiddenCursor&&) = delete;
+  ~HiddenCursor() { (void)ShowCursor(TRUE); }
+};
+
+}  // namespace velmora
