@@ -4,6 +4,10 @@ enable_language(RC)
 # One static executable importing only system DLLs: no libstdc++, libgcc or winpthread DLL.
 set(VELMORA_STATIC_LINK -static -static-libgcc -static-libstdc++)
 
+# Every Windows target of this directory, whether made before or after this line: the
+# core, the program, its unit tests and the probe.
+add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX UNICODE _UNICODE _WIN32_WINNT=0x0A00)
+
 add_library(sidecar_win32 STATIC
   ${SIDECAR_DIR}/hook_thread_win32.cc
   ${SIDECAR_DIR}/platform_win32.cc
@@ -11,13 +15,15 @@ add_library(sidecar_win32 STATIC
   ${SIDECAR_DIR}/system_sounds_win32.cc
 )
 target_link_libraries(sidecar_win32 PUBLIC sidecar_core user32 wtsapi32 powrprof ole32 oleaut32 uuid)
-target_compile_definitions(sidecar_core PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX UNICODE _UNICODE _WIN32_WINNT=0x0A00)
 
 add_executable(velmora-sidecar WIN32
   ${SIDECAR_DIR}/main_win32.cc
   ${SIDECAR_DIR}/allocation_win32.cc
   ${CMAKE_SOURCE_DIR}/resources/velmora.rc
 )
+# The version resource takes its numbers from project().
+configure_file(${CMAKE_SOURCE_DIR}/resources/velmora_version.h.in ${CMAKE_BINARY_DIR}/generated/velmora_version.h)
+target_include_directories(velmora-sidecar PRIVATE ${CMAKE_BINARY_DIR}/generated)
 # The session driver and the Windows side reference each other; link them as a group.
 target_link_libraries(velmora-sidecar PRIVATE -Wl,--start-group sidecar_core sidecar_win32 -Wl,--end-group)
 target_link_options(velmora-sidecar PRIVATE ${VELMORA_STATIC_LINK} -mwindows)
@@ -29,7 +35,8 @@ include(${CMAKE_SOURCE_DIR}/tests/e2e/e2e.cmake OPTIONAL)
 # The built executable: GUI subsystem, system DLLs only, icon, version and manifest.
 find_program(PYTHON3 python3 REQUIRED)
 add_test(NAME exe_resources
-  COMMAND ${PYTHON3} ${CMAKE_SOURCE_DIR}/tests/resources/check_resources.py $<TARGET_FILE:velmora-sidecar>)
+  COMMAND ${PYTHON3} ${CMAKE_SOURCE_DIR}/tests/resources/check_resources.py ${CMAKE_OBJDUMP} ${PROJECT_VERSION}
+          $<TARGET_FILE:velmora-sidecar>)
 
 # The Node.js reference parent, run against the real executable so it never rots.
 add_test(NAME e2e_reference_parent

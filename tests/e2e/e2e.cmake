@@ -3,7 +3,6 @@
 # tree, made once and reused; each file starts and ends its own display and Wine server.
 
 add_executable(velmora-probe ${CMAKE_SOURCE_DIR}/tests/probe/probe.cc)
-target_compile_definitions(velmora-probe PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX UNICODE _UNICODE _WIN32_WINNT=0x0A00)
 target_link_options(velmora-probe PRIVATE ${VELMORA_STATIC_LINK})
 target_link_libraries(velmora-probe PRIVATE user32)
 

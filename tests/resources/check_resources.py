@@ -3,10 +3,14 @@
 info, manifest, GUI subsystem, and that it only imports system DLLs (so it
 runs on a clean Windows box without the MinGW runtime next to it).
 
-usage: check_resources.py PATH/TO/velmora-sidecar.exe
+usage: check_resources.py OBJDUMP VERSION PATH/TO/velmora-sidecar.exe
+
+The subsystem and the imports come from the toolchain's `objdump -p`; the resources,
+which it does not print, are read from the file here.
 """
 import re
 import struct
+import subprocess
 import sys
 
 RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
@@ -39,7 +43,6 @@ class PE:
         opt = pe + 24
         magic = struct.unpack_from("<H", data, opt)[0]
         need(magic in (0x10B, 0x20B), "unknown optional header magic %#x" % magic)
-        self.subsystem = struct.unpack_from("<H", data, opt + 68)[0]
         dd = opt + (112 if magic == 0x20B else 96)
         ndirs = struct.unpack_from("<I", data, dd - 4)[0]
         self.dirs = [struct.unpack_from("<II", data, dd + 8 * i) for i in range(min(ndirs, 16))]
@@ -55,10 +58,6 @@ class PE:
 
     def read(self, rva, size):
         return self.data[self.off(rva):self.off(rva) + size]
-
-    def cstr(self, rva):
-        o = self.off(rva)
-        return self.data[o:self.data.index(b"\0", o)].decode("ascii", "replace")
 
     def resources(self):
         """{(type, name): bytes}, first language of each; string names as str."""
@@ -83,18 +82,6 @@ class PE:
                     drva, dsize = struct.unpack_from("<II", d, base + leaf)
                     out.setdefault((rtype, name), self.read(drva, dsize))
         return out
-
-    def imports(self):
-        names = []
-        for index, step, name_at in ((1, 20, 12), (13, 32, 4)):  # normal, delay-load
-            rva = self.dirs[index][0]
-            while rva:
-                desc = self.read(rva, step)
-                if not any(desc):
-                    break
-                names.append(self.cstr(struct.unpack_from("<I", desc, name_at)[0]).lower())
-                rva += step
-        return names
 
 
 def check_icon(res):
@@ -134,16 +121,17 @@ def version_block(b, off):
     return key, value, children, length
 
 
-def check_version(res):
+def check_version(res, version):
     blob = res.get((RT_VERSION, 1))
     need(blob, "no version resource 1")
     key, fixed, children, _ = version_block(blob, 0)
     need(key == "VS_VERSION_INFO" and len(fixed) >= 24, "malformed version resource")
     sig, _, fms, fls, pms, pls = struct.unpack_from("<6I", fixed)
     need(sig == 0xFEEF04BD, "bad VS_FIXEDFILEINFO signature")
+    fixed_want = tuple(int(part) for part in version.split(".")) + (0,)
     for what, ms, ls in (("file", fms, fls), ("product", pms, pls)):
         got = (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
-        need(got == (1, 0, 1, 0), "fixed %s version %s" % (what, got))
+        need(got == fixed_want, "fixed %s version %s, want %s" % (what, got, fixed_want))
     strings = {}
     for ckey, _, tables, _ in children:
         if ckey == "StringFileInfo":
@@ -152,10 +140,10 @@ def check_version(res):
                 for k, v, _, _ in values:
                     strings[k] = v.decode("utf-16-le").split("\0")[0]
     want = {"CompanyName": "Velmora", "ProductName": "Velmora", "FileDescription": "Velmora",
-            "FileVersion": "1.0.1", "ProductVersion": "1.0.1"}
+            "FileVersion": version, "ProductVersion": version}
     for k, v in want.items():
         need(strings.get(k) == v, "%s is %r, want %r" % (k, strings.get(k), v))
-    return "version 1.0.1, Velmora strings"
+    return "version %s, Velmora strings" % version
 
 
 def check_manifest(res):
@@ -169,13 +157,16 @@ def check_manifest(res):
     return "manifest: Common-Controls 6 only"
 
 
-def check_subsystem(pe):
-    need(pe.subsystem == 2, "subsystem %d, want 2 (GUI)" % pe.subsystem)
+def check_subsystem(headers):
+    found = re.search(r"^Subsystem\s+([0-9a-fA-F]+)", headers, re.M)
+    need(found, "objdump printed no subsystem")
+    need(int(found.group(1), 16) == 2, "subsystem %s, want 2 (GUI)" % found.group(1))
     return "subsystem GUI"
 
 
-def check_imports(pe):
-    names = pe.imports()
+def check_imports(headers):
+    names = [n.lower() for n in re.findall(r"DLL Name:\s*(\S+)", headers)]
+    need(names, "objdump printed no imports")
     bad = [n for n in names if n in MINGW_RUNTIME
            or not (n in SYSTEM_DLLS or n.startswith("api-ms-win-"))]
     need(not bad, "non-system DLL imports: %s" % ", ".join(bad))
@@ -183,20 +174,21 @@ def check_imports(pe):
 
 
 def main(argv):
-    if len(argv) != 2:
+    if len(argv) != 4:
         sys.exit(__doc__.strip())
+    objdump, version, exe = argv[1:]
     try:
-        with open(argv[1], "rb") as f:
-            pe = PE(f.read())
-        res = pe.resources()
-    except (OSError, Failure, struct.error, ValueError) as e:
-        print("FAIL reading %s: %s" % (argv[1], e))
+        with open(exe, "rb") as f:
+            res = PE(f.read()).resources()
+        headers = subprocess.run([objdump, "-p", exe], check=True, capture_output=True, text=True).stdout
+    except (OSError, subprocess.CalledProcessError, Failure, struct.error, ValueError) as e:
+        print("FAIL reading %s: %s" % (exe, e))
         return 1
     failed = 0
-    for check, arg in ((check_icon, res), (check_version, res), (check_manifest, res),
-                       (check_subsystem, pe), (check_imports, pe)):
+    for check, args in ((check_icon, (res,)), (check_version, (res, version)), (check_manifest, (res,)),
+                        (check_subsystem, (headers,)), (check_imports, (headers,))):
         try:
-            print("ok   " + check(arg))
+            print("ok   " + check(*args))
         except (Failure, struct.error, ValueError, IndexError, UnicodeError) as e:
             print("FAIL %s: %s" % (check.__name__, e))
             failed += 1

@@ -2,7 +2,6 @@
 // returns, that every interface handed out is released once and in order, and that no
 // error object is left pending after a failed call.
 
-#include "com_ptr_win32.h"
 #include "platform.h"
 #include "system_sounds_win32.h"
 
@@ -492,71 +491,6 @@ TEST(SystemSoundsLive, NoDefaultDeviceUnderWineGivesNothing) {
   const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   EXPECT_EQ(set_system_sounds_mute(true), std::nullopt);
   if (SUCCEEDED(com)) CoUninitialize();
-}
-
-struct CountedUnknown final : IUnknown {
-  LONG refs = 1;
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
-    return *out = nullptr, E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++refs); }
-  ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--refs); }
-};
-
-// Each step leaves one extra reference in `a` (and none in `b`) if ComPtr is right.
-TEST(ComPtr, OwnsExactlyOneReference) {
-  using Step = void (*)(ComPtr<IUnknown> & holder, CountedUnknown & a, CountedUnknown & b);
-  const std::pair<const char*, Step> steps[] = {
-      {"adopt",
-       [](ComPtr<IUnknown>& p, CountedUnknown& a, CountedUnknown&) {
-         a.AddRef();
-         *p.put() = &a;
-       }},
-      {"put over a held pointer releases it",
-       [](ComPtr<IUnknown>& p, CountedUnknown& a, CountedUnknown& b) {
-         b.AddRef();
-         *p.put() = &b;
-         a.AddRef();
-         *p.put() = &a;
-       }},
-      {"move construction",
-       [](ComPtr<IUnknown>& p, CountedUnknown& a, CountedUnknown&) {
-         ComPtr<IUnknown> source;
-         a.AddRef();
-         *source.put() = &a;
-         ComPtr<IUnknown> moved(std::move(source));
-         p = std::move(moved);
-       }},
-      {"move assignment over a held pointer",
-       [](ComPtr<IUnknown>& p, CountedUnknown& a, CountedUnknown& b) {
-         b.AddRef();
-         *p.put() = &b;
-         ComPtr<IUnknown> source;
-         a.AddRef();
-         *source.put() = &a;
-         p = std::move(source);
-       }},
-      {"self move assignment",
-       [](ComPtr<IUnknown>& p, CountedUnknown& a, CountedUnknown&) {
-         a.AddRef();
-         *p.put() = &a;
-         ComPtr<IUnknown>& same = p;
-         p = std::move(same);
-       }},
-  };
-  for (const auto& [name, step] : steps) {
-    SCOPED_TRACE(name);
-    CountedUnknown a, b;
-    {
-      ComPtr<IUnknown> holder;
-      step(holder, a, b);
-      EXPECT_EQ(a.refs, 2);
-      EXPECT_EQ(b.refs, 1);
-      EXPECT_EQ(holder.get(), &a);
-    }
-    EXPECT_EQ(a.refs, 1);
-    EXPECT_EQ(b.refs, 1);
-  }
 }
 
 }  // namespace
