@@ -28,6 +28,20 @@ target_include_directories(velmora-sidecar PRIVATE ${CMAKE_BINARY_DIR}/generated
 target_link_libraries(velmora-sidecar PRIVATE -Wl,--start-group sidecar_core sidecar_win32 -Wl,--end-group)
 target_link_options(velmora-sidecar PRIVATE ${VELMORA_STATIC_LINK} -mwindows)
 
+# Every Wine test runs in the one prefix of the build, prepared once by this fixture, one
+# test at a time: two Wine sessions on one prefix collide.
+set(VELMORA_WINEPREFIX ${CMAKE_BINARY_DIR}/wine-prefix)
+set(VELMORA_WINE_ENV WINEPREFIX=${VELMORA_WINEPREFIX} WINEDEBUG=-all WINEDLLOVERRIDES=mscoree=\;mshtml=)
+add_test(NAME wine_prefix COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/wine-prefix.sh ${VELMORA_WINEPREFIX})
+set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine-prefix RESOURCE_LOCK wine-prefix TIMEOUT 300)
+
+# The baselines the Wine figures are measured against, built like the sidecar: optimised,
+# static, GUI subsystem. Not part of `all`: scripts/bench.sh builds them.
+foreach(baseline hook_floor minimal_gui)
+  add_executable(${baseline} WIN32 EXCLUDE_FROM_ALL ${CMAKE_SOURCE_DIR}/bench/wine/${baseline}.cc)
+  target_link_options(${baseline} PRIVATE ${VELMORA_STATIC_LINK})
+endforeach()
+
 # Windows unit tests (run under Wine by CTest) and the end-to-end bench.
 include(${CMAKE_SOURCE_DIR}/tests/windows/tests.cmake OPTIONAL)
 include(${CMAKE_SOURCE_DIR}/tests/e2e/e2e.cmake OPTIONAL)
@@ -41,4 +55,5 @@ add_test(NAME exe_resources
 # The Node.js reference parent, run against the real executable so it never rots.
 add_test(NAME e2e_reference_parent
   COMMAND bash ${CMAKE_SOURCE_DIR}/examples/test_reference_parent.sh $<TARGET_FILE:velmora-sidecar>)
-set_tests_properties(e2e_reference_parent PROPERTIES TIMEOUT 240 RUN_SERIAL TRUE LABELS e2e)
+set_tests_properties(e2e_reference_parent PROPERTIES TIMEOUT 240 RUN_SERIAL TRUE LABELS e2e
+  FIXTURES_REQUIRED wine-prefix ENVIRONMENT "VELMORA_WINEPREFIX=${VELMORA_WINEPREFIX}")

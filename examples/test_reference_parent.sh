@@ -3,7 +3,7 @@
 # come back as key lines, then bye and status 0), and against fake sidecars that never say
 # ready, die early, vanish without bye, ignore stop or write garbage.
 # Usage: examples/test_reference_parent.sh [path/to/velmora-sidecar.exe]
-# Uses its own Xvfb display and Wine prefix (build/wine-examples); ends only what it started.
+# Uses its own Xvfb display and the shared Wine prefix; ends only what it started.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -72,7 +72,7 @@ check "malformed lines: exit 0 after bye" status_is chatty 0
 echo "== real sidecar under Wine"
 unset DISPLAY # always a display of our own: the typed keys must reach only our Wine desktop
 velmora_start_display
-velmora_prepare_prefix "$root/build/wine-examples"
+velmora_prepare_prefix "${VELMORA_WINEPREFIX:-}"
 
 timeout 90 "${parent[@]}" --wine --sidecar "$exe" --seconds 3 --ready-timeout 40 \
   >"$work/wine.out" 2>"$work/wine.err" &

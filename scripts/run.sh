@@ -11,7 +11,7 @@ exe="$PWD/build/windows/velmora-sidecar.exe"
 . scripts/wine-session.sh
 trap velmora_stop_session EXIT
 velmora_start_display
-velmora_prepare_prefix "$PWD/build/wine-run"
+velmora_prepare_prefix
 
 work=$(mktemp -d)
 mkfifo "$work/stdin"

@@ -19,19 +19,27 @@ velmora_start_display() {
   return 1
 }
 
-# $1: prefix folder. Creates it once; the virtual desktop keeps the sidecar's cursor clip
-# and hooks inside one X window, and the audio driver is off so ALSA stays quiet.
+# The one Wine prefix of a checkout, shared by the live run, the tests and the figures.
+velmora_default_prefix="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/build/windows/wine-prefix"
+
+# $1: prefix folder (default: the shared one). Creates it once; the virtual desktop keeps the
+# sidecar's cursor clip, shield and hooks inside one X window, and the audio driver is off so
+# ALSA stays quiet. Safe to call from several processes at once.
 velmora_prepare_prefix() {
-  export WINEPREFIX="$1" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml="
-  if [ ! -f "$WINEPREFIX/.velmora-ready" ]; then
-    mkdir -p "$WINEPREFIX"
-    wineboot -i >/dev/null 2>&1
-    wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
-    wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1280x1024 /f >/dev/null 2>&1
-    wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /d "" /f >/dev/null 2>&1
-    wineserver -w
-    touch "$WINEPREFIX/.velmora-ready"
-  fi
+  export WINEPREFIX="${1:-$velmora_default_prefix}" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml="
+  mkdir -p "$WINEPREFIX"
+  (
+    flock 9
+    if [ ! -f "$WINEPREFIX/.velmora-ready" ]; then
+      # No pipes to wait on: Wine services started here would inherit and hold them.
+      wineboot -i </dev/null >/dev/null 2>&1
+      wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f </dev/null >/dev/null 2>&1
+      wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1280x1024 /f </dev/null >/dev/null 2>&1
+      wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /d "" /f </dev/null >/dev/null 2>&1
+      wineserver -w
+      touch "$WINEPREFIX/.velmora-ready"
+    fi
+  ) 9>"$WINEPREFIX.lock"
 }
 
 velmora_stop_session() {

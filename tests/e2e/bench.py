@@ -21,6 +21,8 @@ import time
 SIDECAR = os.environ.get("VELMORA_SIDECAR_EXE", "")
 PROBE = os.environ.get("VELMORA_PROBE_EXE", "")
 WORK = os.environ.get("VELMORA_E2E_WORK", "")
+PREFIX = os.environ.get("VELMORA_WINEPREFIX", "")
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 WIDTH, HEIGHT = 1280, 1024
 STOP = b'{"cmd":"stop"}\n'
 
@@ -91,7 +93,7 @@ class Bench:
         self._lock = None
 
     def start(self):
-        assert SIDECAR and PROBE and WORK, "run through ctest: VELMORA_* paths are unset"
+        assert SIDECAR and PROBE and WORK and PREFIX, "run through ctest: VELMORA_* paths are unset"
         os.makedirs(WORK, exist_ok=True)
         # Runs from several build shells share the prefix: one bench at a time.
         self._lock = open(os.path.join(WORK, "bench.lock"), "w")
@@ -106,11 +108,11 @@ class Bench:
                 time.sleep(0.5)
         atexit.register(self.stop)
         display = self._start_xvfb()
-        prefix = os.path.join(WORK, "wine-prefix")
         self.env = {k: v for k, v in os.environ.items() if k != "VELMORA_DIAG"}
-        self.env.update(DISPLAY=display, WINEPREFIX=prefix, WINEDEBUG="-all",
+        self.env.update(DISPLAY=display, WINEPREFIX=PREFIX, WINEDEBUG="-all",
                         WINEDLLOVERRIDES="mscoree=;mshtml=")
-        self._prepare_prefix(prefix)
+        # The one prefix set-up of the project, shared with the scripts.
+        self._run([os.path.join(ROOT, "scripts", "wine-prefix.sh"), PREFIX], timeout=180)
         # With the lock held, a server still running on this prefix is a leftover of an
         # interrupted bench, bound to a display that is gone.
         self._run(["wineserver", "-k"], timeout=30)
@@ -140,19 +142,6 @@ class Bench:
         if not number.strip():
             raise RuntimeError("Xvfb did not start")
         return ":" + number.decode().strip()
-
-    def _prepare_prefix(self, prefix):
-        marker = os.path.join(prefix, ".velmora-ready")
-        if os.path.exists(marker):
-            return
-        os.makedirs(prefix, exist_ok=True)
-        self._run(["wineboot", "-i"], timeout=120)
-        for key, name, value in [(r"HKCU\Software\Wine\Explorer", "Desktop", "Default"),
-                                 (r"HKCU\Software\Wine\Explorer\Desktops", "Default", f"{WIDTH}x{HEIGHT}"),
-                                 (r"HKCU\Software\Wine\Drivers", "Audio", "")]:
-            self._run(["wine", "reg", "add", key, "/v", name, "/d", value, "/f"], timeout=60)
-        self._run(["wineserver", "-w"], timeout=60)
-        open(marker, "w").close()
 
     def _run(self, args, timeout):
         # No pipes: Wine services started along the way would inherit and hold them.

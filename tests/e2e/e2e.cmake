@@ -1,6 +1,6 @@
 # The end-to-end layer: the real sidecar under Wine on a private Xvfb display, watched by
-# the probe from a second process. The test files share one Wine prefix under the build
-# tree, made once and reused; each file starts and ends its own display and Wine server.
+# the probe from a second process. The test files share the build's Wine prefix; each file
+# starts and ends its own display and Wine server.
 
 add_executable(velmora-probe ${CMAKE_SOURCE_DIR}/tests/probe/probe.cc)
 target_link_options(velmora-probe PRIVATE ${VELMORA_STATIC_LINK})
@@ -17,5 +17,7 @@ foreach(theme protocol keyboard mouse settings soak)
     TIMEOUT 240
     RUN_SERIAL TRUE
     LABELS e2e
-    ENVIRONMENT "PYTHONDONTWRITEBYTECODE=1;VELMORA_SIDECAR_EXE=$<TARGET_FILE:velmora-sidecar>;VELMORA_PROBE_EXE=$<TARGET_FILE:velmora-probe>;VELMORA_E2E_WORK=${CMAKE_BINARY_DIR}/e2e")
+    RESOURCE_LOCK wine-prefix
+    FIXTURES_REQUIRED wine-prefix
+    ENVIRONMENT "PYTHONDONTWRITEBYTECODE=1;VELMORA_SIDECAR_EXE=$<TARGET_FILE:velmora-sidecar>;VELMORA_PROBE_EXE=$<TARGET_FILE:velmora-probe>;VELMORA_E2E_WORK=${CMAKE_BINARY_DIR}/e2e;VELMORA_WINEPREFIX=${VELMORA_WINEPREFIX}")
 endforeach()

@@ -16,18 +16,11 @@ target_compile_options(sidecar_win_tests PRIVATE
 # Static like the sidecar, so Wine needs no mingw runtime DLLs.
 target_link_options(sidecar_win_tests PRIVATE ${VELMORA_STATIC_LINK})
 
-# A private prefix, created by the first run; no Mono or Gecko installers, no debug chatter.
-# The runs share it, so they are serialised: two Wine sessions creating one prefix at once collide.
-set(VELMORA_WINE_UNIT_ENV
-  WINEPREFIX=${CMAKE_BINARY_DIR}/wine-unit
-  WINEDEBUG=-all
-  WINEDLLOVERRIDES=mscoree=\;mshtml=
-)
-
 # One CTest entry per test executable: every case it holds runs, listed or not.
 add_test(NAME win_unit_tests COMMAND sidecar_win_tests)
 set_tests_properties(win_unit_tests PROPERTIES
   LABELS windows
   TIMEOUT 180
-  RESOURCE_LOCK wine-unit-prefix
-  ENVIRONMENT "${VELMORA_WINE_UNIT_ENV}")
+  RESOURCE_LOCK wine-prefix
+  FIXTURES_REQUIRED wine-prefix
+  ENVIRONMENT "${VELMORA_WINE_ENV}")
