@@ -3,7 +3,7 @@
 import time
 import unittest
 
-from bench import BENCH, HEIGHT, WIDTH, ProbeWindow, Sidecar, eventually, inputs, pointer_opaque_pixels
+from harness import BENCH, HEIGHT, WIDTH, ProbeWindow, Sidecar, eventually, inputs, pointer_opaque_pixels
 
 setUpModule = BENCH.start
 tearDownModule = BENCH.stop

@@ -1,14 +1,11 @@
 """The command loop and the run's lifecycle, through the real pipes."""
 
-import time
 import unittest
 
-from bench import BENCH, STOP, Sidecar
+from harness import BENCH, BYE, STOP, Sidecar
 
 setUpModule = BENCH.start
 tearDownModule = BENCH.stop
-
-BYE = '{"event":"bye"}'
 
 
 class CommandLoop(unittest.TestCase):
@@ -40,15 +37,6 @@ class CommandLoop(unittest.TestCase):
                 sidecar.out.silent_for(0.5)
                 self.assertIsNone(sidecar.proc.poll())
         self.assertEqual(sidecar.stop(), ([BYE], 0))
-
-    def test_stdout_closed_by_parent(self):
-        for name, ending in [("stop", STOP), ("end of input", b"")]:
-            with self.subTest(name):
-                sidecar = Sidecar(keep_stdout=False)
-                time.sleep(2)  # lets `ready` meet the closed pipe
-                sidecar.send(ending)
-                sidecar.close_stdin()
-                self.assertEqual(sidecar.proc.wait(20), 0)
 
 
 if __name__ == "__main__":

@@ -3,13 +3,10 @@ diagnostic mode that leaves both alone."""
 
 import unittest
 
-from bench import BENCH, HEIGHT, WIDTH, Sidecar
+from harness import BENCH, BYE, CENTRE_PIXEL, NO_CLIP, Sidecar, settings
 
 setUpModule = BENCH.start
 tearDownModule = BENCH.stop
-
-CENTRE_PIXEL = [str(v) for v in (WIDTH // 2, HEIGHT // 2, WIDTH // 2 + 1, HEIGHT // 2 + 1)]
-NO_CLIP = ["0", "0", str(WIDTH), str(HEIGHT)]
 
 
 class SystemSettings(unittest.TestCase):
@@ -21,9 +18,9 @@ class SystemSettings(unittest.TestCase):
             with self.subTest(beep=beep, diag=diag):
                 BENCH.probe("set-beep", beep)
                 sidecar = Sidecar(diag=diag).expect_ready()
-                during = BENCH.probe("beep") + BENCH.probe("clip")
-                self.assertEqual(sidecar.stop(), (['{"event":"bye"}'], 0))
-                after = BENCH.probe("beep") + BENCH.probe("clip")
+                during = settings()
+                self.assertEqual(sidecar.stop(), ([BYE], 0))
+                after = settings()
                 self.assertEqual(during, [str(beep)] + NO_CLIP if diagnostic else ["0"] + CENTRE_PIXEL)
                 self.assertEqual(after, [str(beep)] + NO_CLIP)
 

@@ -7,26 +7,15 @@ import subprocess
 import time
 import unittest
 
-from bench import BENCH, HEIGHT, STOP, WIDTH, ProbeWindow, Sidecar, inputs, key_lines
+from harness import (BENCH, BYE, CENTRE_PIXEL, MARKER, NO_CLIP, SESSION_LOCK, STOP, ProbeWindow, Sidecar, downs,
+                     key_lines, settings)
 
 setUpModule = BENCH.start
 tearDownModule = BENCH.stop
 
-BYE = '{"event":"bye"}'
-SESSION_LOCK = '{"event":"session-lock"}'
-CENTRE_PIXEL = [str(v) for v in (WIDTH // 2, HEIGHT // 2, WIDTH // 2 + 1, HEIGHT // 2 + 1)]
 # The beep is set on before each test, so the sidecar has something to turn off and back on.
-RESTORED = ["1", "0", "0", str(WIDTH), str(HEIGHT)]
+RESTORED = ["1"] + NO_CLIP
 LOCKED = ["0"] + CENTRE_PIXEL
-MARKER = ("key-up", 66)  # `b`: once the window has it, every earlier key has been delivered
-
-
-def settings():
-    return BENCH.probe("beep") + BENCH.probe("clip")
-
-
-def downs(events):
-    return [value for kind, value in inputs(events) if kind == "key-down"]
 
 
 def burst(count, background=False):

@@ -1,4 +1,5 @@
-"""The end-to-end bench: the real sidecar under Wine on a private Xvfb display.
+"""The end-to-end test harness: the real sidecar under Wine on a private Xvfb display, its
+pipes, the probe, X input, and the constants and helpers the test modules share.
 
 One bench per test module (setUpModule/tearDownModule). It starts its own Xvfb, uses a
 Wine prefix under the build tree that is made once and reused, and on teardown ends only
@@ -25,6 +26,11 @@ PREFIX = os.environ.get("VELMORA_WINEPREFIX", "")
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 WIDTH, HEIGHT = 1280, 1024
 STOP = b'{"cmd":"stop"}\n'
+BYE = '{"event":"bye"}'
+SESSION_LOCK = '{"event":"session-lock"}'
+CENTRE_PIXEL = [str(v) for v in (WIDTH // 2, HEIGHT // 2, WIDTH // 2 + 1, HEIGHT // 2 + 1)]
+NO_CLIP = ["0", "0", str(WIDTH), str(HEIGHT)]
+MARKER = ("key-up", 66)  # `b`: once the window has it, every earlier key has been delivered
 
 
 class Stream:
@@ -294,6 +300,16 @@ class ProbeWindow:
 def inputs(events):
     """The events that are input, leaving out focus notices."""
     return [(kind, value) for _, kind, value in events if kind != "focus-lost"]
+
+
+def downs(events):
+    """The virtual-key codes of the key presses among a probe window's events."""
+    return [value for kind, value in inputs(events) if kind == "key-down"]
+
+
+def settings():
+    """The beep and the cursor clip, as a second process sees them."""
+    return BENCH.probe("beep") + BENCH.probe("clip")
 
 
 class _CursorImage(ctypes.Structure):
