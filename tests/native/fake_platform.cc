@@ -28,7 +28,7 @@ struct Script {
       {{PowerSetting::SleepButton, false}, {0, 3}}, {{PowerSetting::SleepButton, true}, {0, 4}},
       {{PowerSetting::LidClose, false}, {0, 5}},    {{PowerSetting::LidClose, true}, {0, 6}},
   };
-  bool beep = true;
+  std::optional<bool> beep = true;
   std::int32_t width = 1920;
   std::int32_t height = 1080;
   std::optional<bool> mute_result = false;
@@ -249,7 +249,7 @@ void platform_clip_cursor(const ClipRect* rect) {
 
 void platform_show_cursor(bool show) { record(show ? "show_cursor 1" : "show_cursor 0"); }
 
-bool platform_get_beep() {
+std::optional<bool> platform_get_beep() {
   record("get_beep");
   const std::lock_guard<std::mutex> hold(state_lock);
   return script.beep;
@@ -348,7 +348,7 @@ void set_power_read(PowerSetting setting, bool dc, std::uint32_t result, std::ui
   script.reads[{setting, dc}] = {result, value};
 }
 
-void set_beep(bool on) {
+void set_beep(std::optional<bool> on) {
   const std::lock_guard<std::mutex> hold(state_lock);
   script.beep = on;
 }

@@ -54,7 +54,7 @@ void set_scheme(std::optional<SchemeId> scheme);
 // Default: every read succeeds; values PowerButton 1/2, SleepButton 3/4, LidClose 5/6 (AC/DC).
 void set_power_read(PowerSetting setting, bool dc, std::uint32_t result, std::uint32_t value);
 
-void set_beep(bool on);                                    // default on
+void set_beep(std::optional<bool> on);                     // default on; empty: unreadable
 void set_screen(std::int32_t width, std::int32_t height);  // default 1920x1080
 void set_mute_result(std::optional<bool> result);          // default false (was not muted)
 

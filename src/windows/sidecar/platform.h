@@ -93,8 +93,8 @@ void platform_show_cursor(bool show);
 
 // --- System beep ----------------------------------------------------------------------
 
-// SPI_GETBEEP; false when the call fails.
-bool platform_get_beep();
+// SPI_GETBEEP; empty when the call fails.
+std::optional<bool> platform_get_beep();
 // SPI_SETBEEP with fWinIni 0: the running logon only.
 void platform_set_beep(bool on);
 

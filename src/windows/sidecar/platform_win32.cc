@@ -180,9 +180,9 @@ void platform_clip_cursor(const ClipRect* rect) {
 
 void platform_show_cursor(bool show) { (void)ShowCursor(show ? TRUE : FALSE); }
 
-bool platform_get_beep() {
+std::optional<bool> platform_get_beep() {
   BOOL on = FALSE;
-  (void)SystemParametersInfoW(SPI_GETBEEP, 0, &on, 0);
+  if (SystemParametersInfoW(SPI_GETBEEP, 0, &on, 0) == FALSE) return std::nullopt;
   return on != FALSE;
 }
 
