@@ -32,6 +32,7 @@ struct Script {
   std::int32_t width = 1920;
   std::int32_t height = 1080;
   std::optional<bool> mute_result = false;
+  bool com_apartment_entered = true;
   fake::HookScript hook = fake::HookScript::ReportAndWaitForQuit;
   int post_quit_failures = 0;
   bool quit_delivered = false;
@@ -194,7 +195,11 @@ void platform_sleep_ms(unsigned milliseconds) {
   state_changed.wait(hold, [ticket] { return !sleepers.held || sleepers.let_go.count(ticket) != 0; });
 }
 
-void platform_com_initialize() { record("com_initialize"); }
+bool platform_com_initialize() {
+  record("com_initialize");
+  const std::lock_guard<std::mutex> hold(state_lock);
+  return script.com_apartment_entered;
+}
 void platform_com_uninitialize() { record("com_uninitialize"); }
 
 std::optional<SchemeId> platform_power_get_active_scheme() {
@@ -362,6 +367,11 @@ void set_screen(std::int32_t width, std::int32_t height) {
 void set_mute_result(std::optional<bool> result) {
   const std::lock_guard<std::mutex> hold(state_lock);
   script.mute_result = result;
+}
+
+void set_com_apartment_entered(bool entered) {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  script.com_apartment_entered = entered;
 }
 
 void set_hook_script(HookScript hook) {

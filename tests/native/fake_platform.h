@@ -57,6 +57,7 @@ void set_power_read(PowerSetting setting, bool dc, std::uint32_t result, std::ui
 void set_beep(std::optional<bool> on);                     // default on; empty: unreadable
 void set_screen(std::int32_t width, std::int32_t height);  // default 1920x1080
 void set_mute_result(std::optional<bool> result);          // default false (was not muted)
+void set_com_apartment_entered(bool entered);              // default true
 
 void set_hook_script(HookScript script);  // default ReportAndWaitForQuit
 // The next `count` quit posts fail; a negative count fails them all.

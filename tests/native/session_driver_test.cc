@@ -171,6 +171,15 @@ TEST_F(SessionDriverTest, HookThreadEndingWithoutIdGetsNoQuit) {
   EXPECT_EQ(fake::stdout_text(), "{\"event\":\"ready\"}\n{\"event\":\"bye\"}\n");
 }
 
+TEST_F(SessionDriverTest, ComLeftOnlyWhenEntered) {
+  fake::set_com_apartment_entered(false);
+  EXPECT_EQ(run_session(), 0);
+  const Calls calls = fake::calls();
+  EXPECT_TRUE(contains(calls, "set_system_sounds_mute 1")) << "the audio calls still run";
+  EXPECT_FALSE(contains(calls, "com_uninitialize"));
+  EXPECT_EQ(calls.back(), "write_stdout {\"event\":\"bye\"}");
+}
+
 TEST_F(SessionDriverTest, UndeliveredQuitIsPostedAgain) {
   fake::set_post_quit_failures(2);
   EXPECT_EQ(run_session(), 0);

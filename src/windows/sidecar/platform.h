@@ -55,7 +55,9 @@ void platform_sleep_ms(unsigned milliseconds);
 
 // --- COM apartment of the main thread -------------------------------------------------
 
-void platform_com_initialize();
+// CoInitializeEx for a single-threaded apartment; true when the thread is in one (S_OK or
+// S_FALSE), and only then is the matching platform_com_uninitialize owed.
+bool platform_com_initialize();
 void platform_com_uninitialize();
 
 // --- Power scheme and wake state ------------------------------------------------------

@@ -42,21 +42,23 @@ void start_key_event_pump() {
   }).detach();
 }
 
-void apply_guards() {
+// Returns whether the main thread entered its COM apartment: only then is it left again.
+bool apply_guards() {
   keep_awake();
   neutralize_power_actions();
-  platform_com_initialize();
+  const bool in_apartment = platform_com_initialize();
   mute_system_sounds();
   disable_beep();
+  return in_apartment;
 }
 
-// Not the exact reverse of start-up: the audio restore needs the COM apartment, and the
-// power scheme is put back last.
-void restore_guards() {
-  release_cursor();
+// Everything apply_guards changed, not in the exact reverse order: the audio restore
+// needs the COM apartment, and the power scheme is put back last. The cursor, confined
+// only after the hook thread reported, is released before this by the caller.
+void restore_settings(bool in_apartment) {
   restore_system_sounds();
   restore_beep();
-  platform_com_uninitialize();
+  if (in_apartment) platform_com_uninitialize();
   end_keep_awake();
   restore_power_actions();
 }
@@ -129,7 +131,8 @@ int run_session() {
   const bool diagnostic = decide_diagnostic(platform_get_env(u"VELMORA_DIAG"));
   diagnostic_mode.store(diagnostic);
   start_key_event_pump();
-  if (!diagnostic) apply_guards();
+  bool in_apartment = false;
+  if (!diagnostic) in_apartment = apply_guards();
   HookThread hook = start_hook_thread();
   if (!diagnostic) confine_cursor();
   emit_line(event_line("ready"));
@@ -138,7 +141,10 @@ int run_session() {
 
   capture_active.store(false);
   stop_hook_thread(hook);
-  if (!diagnostic) restore_guards();
+  if (!diagnostic) {
+    release_cursor();
+    restore_settings(in_apartment);
+  }
   emit_line(event_line("bye"));
   return 0;
 }
