@@ -155,7 +155,7 @@ void platform_exit(int status) {
   throw fake::ExitCalled{status};
 }
 
-void platform_hook_thread_body(std::promise<std::uint32_t> thread_id_sender) {
+void platform_hook_thread_body(std::promise<HookThreadReport> report_sender) {
   record("hook_thread_start");
   fake::HookScript hook;
   {
@@ -163,7 +163,14 @@ void platform_hook_thread_body(std::promise<std::uint32_t> thread_id_sender) {
     hook = script.hook;
   }
   if (hook == fake::HookScript::EndWithoutReport) return;
-  thread_id_sender.set_value(fake::hook_thread_id);
+  if (hook == fake::HookScript::KeyboardHookFails || hook == fake::HookScript::MouseHookFails) {
+    const LowLevelHook failed =
+        hook == fake::HookScript::KeyboardHookFails ? LowLevelHook::Keyboard : LowLevelHook::Mouse;
+    report_sender.set_value(HookThreadReport{0, HookFailure{failed, platform_last_error_text()}});
+    record("hook_thread_end");
+    return;
+  }
+  report_sender.set_value(HookThreadReport{fake::hook_thread_id, std::nullopt});
   if (hook == fake::HookScript::ReportAndWaitForQuit) {
     std::unique_lock<std::mutex> hold(state_lock);
     state_changed.wait(hold, [] { return script.quit_delivered; });

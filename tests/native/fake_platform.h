@@ -23,6 +23,8 @@ enum class HookScript {
   ReportAndWaitForQuit,  // sends its id, then runs until a quit message is delivered
   EndWithoutReport,      // ends at once without sending an id
   ReportAndEnd,          // sends its id and ends at once
+  KeyboardHookFails,     // reports the keyboard hook's failure and ends
+  MouseHookFails,        // reports the mouse hook's failure and ends
 };
 
 inline constexpr std::uint32_t hook_thread_id = 4242;

@@ -44,9 +44,24 @@ std::string platform_last_error_text();
 
 // --- Hook thread ----------------------------------------------------------------------
 
+enum class LowLevelHook { Keyboard, Mouse };
+
+struct HookFailure {
+  LowLevelHook hook = LowLevelHook::Keyboard;
+  std::string error_text;  // the system's error, taken right after the failing call
+};
+
+// What the hook thread sends, once, on its thread-id channel: its identifier once the
+// hooks, hotkeys and session window are in place, or which low-level hook could not be
+// installed. After a failure the thread undoes what it had set up and ends by itself.
+struct HookThreadReport {
+  std::uint32_t thread_id = 0;
+  std::optional<HookFailure> failure;
+};
+
 // The hook thread's body: installs the hooks, hotkeys and session window, sends its
-// thread identifier once, runs its message loop until WM_QUIT, tears everything down.
-void platform_hook_thread_body(std::promise<std::uint32_t> thread_id_sender);
+// report once, runs its message loop until WM_QUIT, tears everything down.
+void platform_hook_thread_body(std::promise<HookThreadReport> report_sender);
 
 // PostThreadMessageW(thread_id, WM_QUIT, 0, 0); true when the message was queued.
 bool platform_post_quit(std::uint32_t thread_id);
