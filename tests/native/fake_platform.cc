@@ -28,10 +28,11 @@ struct Script {
       {{PowerSetting::SleepButton, false}, {0, 3}}, {{PowerSetting::SleepButton, true}, {0, 4}},
       {{PowerSetting::LidClose, false}, {0, 5}},    {{PowerSetting::LidClose, true}, {0, 6}},
   };
-  bool beep = true;
+  std::optional<bool> beep = true;
   std::int32_t width = 1920;
   std::int32_t height = 1080;
   std::optional<bool> mute_result = false;
+  bool com_apartment_entered = true;
   fake::HookScript hook = fake::HookScript::ReportAndWaitForQuit;
   int post_quit_failures = 0;
   bool quit_delivered = false;
@@ -154,7 +155,7 @@ void platform_exit(int status) {
   throw fake::ExitCalled{status};
 }
 
-void platform_hook_thread_body(std::promise<std::uint32_t> thread_id_sender) {
+void platform_hook_thread_body(std::promise<HookThreadReport> report_sender) {
   record("hook_thread_start");
   fake::HookScript hook;
   {
@@ -162,7 +163,14 @@ void platform_hook_thread_body(std::promise<std::uint32_t> thread_id_sender) {
     hook = script.hook;
   }
   if (hook == fake::HookScript::EndWithoutReport) return;
-  thread_id_sender.set_value(fake::hook_thread_id);
+  if (hook == fake::HookScript::KeyboardHookFails || hook == fake::HookScript::MouseHookFails) {
+    const LowLevelHook failed =
+        hook == fake::HookScript::KeyboardHookFails ? LowLevelHook::Keyboard : LowLevelHook::Mouse;
+    report_sender.set_value(HookThreadReport{0, HookFailure{failed, platform_last_error_text()}});
+    record("hook_thread_end");
+    return;
+  }
+  report_sender.set_value(HookThreadReport{fake::hook_thread_id, std::nullopt});
   if (hook == fake::HookScript::ReportAndWaitForQuit) {
     std::unique_lock<std::mutex> hold(state_lock);
     state_changed.wait(hold, [] { return script.quit_delivered; });
@@ -194,7 +202,11 @@ void platform_sleep_ms(unsigned milliseconds) {
   state_changed.wait(hold, [ticket] { return !sleepers.held || sleepers.let_go.count(ticket) != 0; });
 }
 
-void platform_com_initialize() { record("com_initialize"); }
+bool platform_com_initialize() {
+  record("com_initialize");
+  const std::lock_guard<std::mutex> hold(state_lock);
+  return script.com_apartment_entered;
+}
 void platform_com_uninitialize() { record("com_uninitialize"); }
 
 std::optional<SchemeId> platform_power_get_active_scheme() {
@@ -247,7 +259,7 @@ void platform_clip_cursor(const ClipRect* rect) {
          std::to_string(rect->right) + " " + std::to_string(rect->bottom));
 }
 
-bool platform_get_beep() {
+std::optional<bool> platform_get_beep() {
   record("get_beep");
   const std::lock_guard<std::mutex> hold(state_lock);
   return script.beep;
@@ -356,7 +368,7 @@ void set_power_read(PowerSetting setting, bool dc, std::uint32_t result, std::ui
   script.reads[{setting, dc}] = {result, value};
 }
 
-void set_beep(bool on) {
+void set_beep(std::optional<bool> on) {
   const std::lock_guard<std::mutex> hold(state_lock);
   script.beep = on;
 }
@@ -370,6 +382,11 @@ void set_screen(std::int32_t width, std::int32_t height) {
 void set_mute_result(std::optional<bool> result) {
   const std::lock_guard<std::mutex> hold(state_lock);
   script.mute_result = result;
+}
+
+void set_com_apartment_entered(bool entered) {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  script.com_apartment_entered = entered;
 }
 
 void set_hook_script(HookScript hook) {

@@ -23,6 +23,8 @@ enum class HookScript {
   ReportAndWaitForQuit,  // sends its id, then runs until a quit message is delivered
   EndWithoutReport,      // ends at once without sending an id
   ReportAndEnd,          // sends its id and ends at once
+  KeyboardHookFails,     // reports the keyboard hook's failure and ends
+  MouseHookFails,        // reports the mouse hook's failure and ends
 };
 
 inline constexpr std::uint32_t hook_thread_id = 4242;
@@ -54,9 +56,10 @@ void set_scheme(std::optional<SchemeId> scheme);
 // Default: every read succeeds; values PowerButton 1/2, SleepButton 3/4, LidClose 5/6 (AC/DC).
 void set_power_read(PowerSetting setting, bool dc, std::uint32_t result, std::uint32_t value);
 
-void set_beep(bool on);                                    // default on
+void set_beep(std::optional<bool> on);                     // default on; empty: unreadable
 void set_screen(std::int32_t width, std::int32_t height);  // default 1920x1080
 void set_mute_result(std::optional<bool> result);          // default false (was not muted)
+void set_com_apartment_entered(bool entered);              // default true
 
 void set_hook_script(HookScript script);  // default ReportAndWaitForQuit
 // The next `count` quit posts fail; a negative count fails them all.

@@ -169,6 +169,53 @@ TEST_F(SessionDriverTest, HookThreadEndingWithoutIdGetsNoQuit) {
   EXPECT_EQ(fake::stdout_text(), "{\"event\":\"ready\"}\n{\"event\":\"bye\"}\n");
 }
 
+Calls until(const Calls& calls, const std::string& entry) {
+  return Calls(calls.begin(), std::find(calls.begin(), calls.end(), entry) + 1);
+}
+
+// A failed hook means no lock: the start-up is undone in the shutdown order (the cursor
+// was never confined, so it is not released), without `ready` or `bye`.
+TEST_F(SessionDriverTest, HookThatCannotBeInstalledEndsWithStatus102) {
+  const struct {
+    fake::HookScript script;
+    const char* report;
+  } cases[] = {
+      {fake::HookScript::KeyboardHookFails,
+       "velmora-sidecar: failed to install the keyboard hook: fake system error\n"},
+      {fake::HookScript::MouseHookFails,
+       "velmora-sidecar: failed to install the mouse hook: fake system error\n"},
+  };
+  const Calls settings_restored(std::find(normal_run.begin(), normal_run.end(), "clip_cursor null") + 1,
+                                normal_run.end() - 1);
+  Calls expected = until(normal_run, "hook_thread_start");
+  expected.push_back("hook_thread_end");
+  expected.insert(expected.end(), settings_restored.begin(), settings_restored.end());
+  expected.insert(expected.end(), {"write_stderr", "exit 102"});
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.report);
+    fake::reset();
+    fake::set_hook_script(c.script);
+    try {
+      (void)run_session();
+      ADD_FAILURE() << "the run went on without its hook";
+    } catch (const fake::ExitCalled& exit) {
+      EXPECT_EQ(exit.status, 102);
+    }
+    EXPECT_EQ(fake::calls(), expected);
+    EXPECT_EQ(fake::stdout_text(), "");
+    EXPECT_EQ(fake::stderr_text(), c.report);
+  }
+}
+
+TEST_F(SessionDriverTest, ComLeftOnlyWhenEntered) {
+  fake::set_com_apartment_entered(false);
+  EXPECT_EQ(run_session(), 0);
+  const Calls calls = fake::calls();
+  EXPECT_TRUE(contains(calls, "set_system_sounds_mute 1")) << "the audio calls still run";
+  EXPECT_FALSE(contains(calls, "com_uninitialize"));
+  EXPECT_EQ(calls.back(), "write_stdout {\"event\":\"bye\"}");
+}
+
 TEST_F(SessionDriverTest, UndeliveredQuitIsPostedAgain) {
   fake::set_post_quit_failures(2);
   EXPECT_EQ(run_session(), 0);

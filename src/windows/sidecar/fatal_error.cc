@@ -8,7 +8,7 @@ namespace velmora {
 
 inline constexpr int fatal_exit_status = 101;
 
-void fatal_error(std::string_view message, std::string_view detail) {
+void exit_with_report(int status, std::string_view message, std::string_view detail) {
   std::string report = "velmora-sidecar: ";
   report.append(message);
   if (!detail.empty()) {
@@ -18,7 +18,11 @@ void fatal_error(std::string_view message, std::string_view detail) {
   }
   report.push_back('\n');
   platform_write_stderr(report.data(), report.size());
-  platform_exit(fatal_exit_status);
+  platform_exit(status);
+}
+
+void fatal_error(std::string_view message, std::string_view detail) {
+  exit_with_report(fatal_exit_status, message, detail);
 }
 
 }  // namespace velmora

@@ -8,6 +8,7 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "click_gate.h"
 #include "event_stream.h"
@@ -82,6 +83,21 @@ bool is_click_timer(const MSG& msg) {
   return msg.message == WM_TIMER && msg.hwnd == nullptr && click_timer != 0 && msg.wParam == click_timer;
 }
 
+void send_report(std::promise<HookThreadReport>& sender, HookThreadReport report) {
+  try {
+    sender.set_value(std::move(report));
+  } catch (const std::future_error&) {
+    (void)0;  // the driver is gone; the thread carries on as it would have
+  }
+}
+
+// Without both hooks there is no lock: say which one failed and why, and end the thread,
+// so that the driver undoes its start-up instead of announcing a lock.
+void report_hook_failure(std::promise<HookThreadReport>& sender, LowLevelHook hook) {
+  std::string error_text = platform_last_error_text();  // before any other call resets it
+  send_report(sender, HookThreadReport{0, HookFailure{hook, std::move(error_text)}});
+}
+
 void run_message_loop() {
   MSG msg{};
   // 0 is WM_QUIT, -1 an error: both end the loop.
@@ -130,7 +146,7 @@ void platform_start_click_timer(unsigned milliseconds) {
   click_timer = SetTimer(nullptr, 0, milliseconds, nullptr);
 }
 
-void platform_hook_thread_body(std::promise<std::uint32_t> thread_id_sender) {
+void platform_hook_thread_body(std::promise<HookThreadReport> report_sender) {
   const DWORD thread_id = GetCurrentThreadId();
   // Give the thread its message queue before anything else: hotkeys registered on a
   // thread without one may fail to unregister later (seen under Wine once the main
@@ -139,7 +155,9 @@ void platform_hook_thread_body(std::promise<std::uint32_t> thread_id_sender) {
   (void)PeekMessageW(&peek, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
 
   const UniqueHook keyboard(SetWindowsHookExW(WH_KEYBOARD_LL, keyboard_hook, nullptr, 0));
+  if (!keyboard) return report_hook_failure(report_sender, LowLevelHook::Keyboard);
   const UniqueHook mouse(SetWindowsHookExW(WH_MOUSE_LL, mouse_hook, nullptr, 0));
+  if (!mouse) return report_hook_failure(report_sender, LowLevelHook::Mouse);
   // Declared before the hotkeys so that it is released after them, as the window needs it.
   std::wstring class_name;
   const HotkeySet hotkeys;
@@ -167,11 +185,7 @@ void platform_hook_thread_body(std::promise<std::uint32_t> thread_id_sender) {
     if (shield) hidden_cursor.emplace();
   }
 
-  try {
-    thread_id_sender.set_value(thread_id);
-  } catch (const std::future_error&) {
-    (void)0;  // the driver is gone; the loop still runs until WM_QUIT
-  }
+  send_report(report_sender, HookThreadReport{thread_id, std::nullopt});
   run_message_loop();
 }
 

@@ -44,9 +44,24 @@ std::string platform_last_error_text();
 
 // --- Hook thread ----------------------------------------------------------------------
 
+enum class LowLevelHook { Keyboard, Mouse };
+
+struct HookFailure {
+  LowLevelHook hook = LowLevelHook::Keyboard;
+  std::string error_text;  // the system's error, taken right after the failing call
+};
+
+// What the hook thread sends, once, on its thread-id channel: its identifier once the
+// hooks, hotkeys and session window are in place, or which low-level hook could not be
+// installed. After a failure the thread undoes what it had set up and ends by itself.
+struct HookThreadReport {
+  std::uint32_t thread_id = 0;
+  std::optional<HookFailure> failure;
+};
+
 // The hook thread's body: installs the hooks, hotkeys and session window, sends its
-// thread identifier once, runs its message loop until WM_QUIT, tears everything down.
-void platform_hook_thread_body(std::promise<std::uint32_t> thread_id_sender);
+// report once, runs its message loop until WM_QUIT, tears everything down.
+void platform_hook_thread_body(std::promise<HookThreadReport> report_sender);
 
 // PostThreadMessageW(thread_id, WM_QUIT, 0, 0); true when the message was queued.
 bool platform_post_quit(std::uint32_t thread_id);
@@ -55,7 +70,9 @@ void platform_sleep_ms(unsigned milliseconds);
 
 // --- COM apartment of the main thread -------------------------------------------------
 
-void platform_com_initialize();
+// CoInitializeEx for a single-threaded apartment; true when the thread is in one (S_OK or
+// S_FALSE), and only then is the matching platform_com_uninitialize owed.
+bool platform_com_initialize();
 void platform_com_uninitialize();
 
 // --- Power scheme and wake state ------------------------------------------------------
@@ -92,8 +109,8 @@ void platform_clip_cursor(const ClipRect* rect);
 
 // --- System beep ----------------------------------------------------------------------
 
-// SPI_GETBEEP; false when the call fails.
-bool platform_get_beep();
+// SPI_GETBEEP; empty when the call fails.
+std::optional<bool> platform_get_beep();
 // SPI_SETBEEP with fWinIni 0: the running logon only.
 void platform_set_beep(bool on);
 

@@ -123,7 +123,11 @@ bool platform_post_quit(std::uint32_t thread_id) {
 
 void platform_sleep_ms(unsigned milliseconds) { Sleep(milliseconds); }
 
-void platform_com_initialize() { (void)CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
+bool platform_com_initialize() {
+  // S_FALSE: the thread was already in such an apartment; it still takes an uninitialize.
+  const HRESULT result = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  return result == S_OK || result == S_FALSE;
+}
 
 void platform_com_uninitialize() { CoUninitialize(); }
 
@@ -178,9 +182,9 @@ void platform_clip_cursor(const ClipRect* rect) {
   (void)ClipCursor(&clip);
 }
 
-bool platform_get_beep() {
+std::optional<bool> platform_get_beep() {
   BOOL on = FALSE;
-  (void)SystemParametersInfoW(SPI_GETBEEP, 0, &on, 0);
+  if (SystemParametersInfoW(SPI_GETBEEP, 0, &on, 0) == FALSE) return std::nullopt;
   return on != FALSE;
 }
 

@@ -15,16 +15,33 @@ constexpr std::array<PowerSetting, 3> button_settings = {PowerSetting::PowerButt
 // Index 0 is the platform's do-nothing action for all three settings.
 constexpr std::uint32_t do_nothing = 0;
 
-std::optional<ActionIndices> read_action(const SchemeId& scheme, PowerSetting setting) {
-  std::uint32_t ac = 0;
-  const std::uint32_t ac_result = platform_power_read_ac(scheme, setting, &ac);
-  std::uint32_t dc = 0;
-  const std::uint32_t dc_result = platform_power_read_dc(scheme, setting, &dc);
-  if (ac_result != 0 || dc_result != 0) return std::nullopt;
-  return ActionIndices{ac, dc};
+using ReadIndex = std::uint32_t (*)(const SchemeId&, PowerSetting, std::uint32_t*);
+
+std::optional<std::uint32_t> read_index(ReadIndex read, const SchemeId& scheme, PowerSetting setting) {
+  std::uint32_t value = 0;
+  if (read(scheme, setting, &value) != 0) return std::nullopt;
+  return value;
 }
 
-std::optional<ActionIndices>& slot_for(PowerSnapshot& snapshot, PowerSetting setting) {
+ActionIndices read_action(const SchemeId& scheme, PowerSetting setting) {
+  ActionIndices indices;
+  indices.ac_index = read_index(platform_power_read_ac, scheme, setting);
+  indices.dc_index = read_index(platform_power_read_dc, scheme, setting);
+  return indices;
+}
+
+// Only a value that was read is changed, so each one changed can be put back.
+void neutralize_action(const SchemeId& scheme, PowerSetting setting, const ActionIndices& found) {
+  if (found.ac_index) platform_power_write_ac(scheme, setting, do_nothing);
+  if (found.dc_index) platform_power_write_dc(scheme, setting, do_nothing);
+}
+
+void restore_action(const SchemeId& scheme, PowerSetting setting, const ActionIndices& saved) {
+  if (saved.ac_index) platform_power_write_ac(scheme, setting, *saved.ac_index);
+  if (saved.dc_index) platform_power_write_dc(scheme, setting, *saved.dc_index);
+}
+
+ActionIndices& slot_for(PowerSnapshot& snapshot, PowerSetting setting) {
   switch (setting) {
     case PowerSetting::PowerButton:
       return snapshot.power_button;
@@ -52,10 +69,8 @@ void neutralize_power_actions() {
   for (const PowerSetting setting : button_settings) {
     slot_for(snapshot, setting) = read_action(*scheme, setting);
   }
-  // Every setting is neutralised, also one whose old value could not be read.
   for (const PowerSetting setting : button_settings) {
-    platform_power_write_ac(*scheme, setting, do_nothing);
-    platform_power_write_dc(*scheme, setting, do_nothing);
+    neutralize_action(*scheme, setting, slot_for(snapshot, setting));
   }
   platform_power_set_active_scheme(*scheme);
   const std::lock_guard<std::mutex> hold(saved_power.lock);
@@ -70,10 +85,7 @@ void restore_power_actions() {
   }
   if (!snapshot) return;
   for (const PowerSetting setting : button_settings) {
-    if (const std::optional<ActionIndices>& saved = slot_for(*snapshot, setting)) {
-      platform_power_write_ac(snapshot->scheme, setting, saved->ac_index);
-      platform_power_write_dc(snapshot->scheme, setting, saved->dc_index);
-    }
+    restore_action(snapshot->scheme, setting, slot_for(*snapshot, setting));
   }
   // Also brings back the scheme that was active at start if the user switched meanwhile.
   platform_power_set_active_scheme(snapshot->scheme);

@@ -8,18 +8,21 @@
 
 namespace velmora {
 
+// One setting's action indices, on AC and on battery, each present only when its read
+// succeeded.
 struct ActionIndices {
-  std::uint32_t ac_index = 0;
-  std::uint32_t dc_index = 0;
+  std::optional<std::uint32_t> ac_index;
+  std::optional<std::uint32_t> dc_index;
   bool operator==(const ActionIndices&) const = default;
 };
 
-// What the power scheme held when the lock began. A pair is present only when both of
-// its reads succeeded: a value that could not be read is never written back.
+// What the power scheme held when the lock began, value by value. Only a value that was
+// read is set to do nothing and later written back; one that could not be read is never
+// written, since its old value would be lost for good.
 struct PowerSnapshot {
-  std::optional<ActionIndices> power_button;
-  std::optional<ActionIndices> sleep_button;
-  std::optional<ActionIndices> lid_close;
+  ActionIndices power_button;
+  ActionIndices sleep_button;
+  ActionIndices lid_close;
   SchemeId scheme{};
 };
 

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <future>
 #include <memory>
+#include <optional>
+#include <string>
 #include <system_error>
 #include <thread>
 
@@ -22,6 +24,9 @@ namespace {
 
 // How often an undelivered quit message is posted again.
 constexpr unsigned quit_retry_ms = 10;
+
+// A low-level hook could not be installed: the lock never held, so no `ready` is claimed.
+constexpr int hook_failure_exit_status = 102;
 
 template <typename Body>
 std::thread spawn_thread(Body&& body) {
@@ -42,36 +47,39 @@ void start_key_event_pump() {
   }).detach();
 }
 
-void apply_guards() {
+// Returns whether the main thread entered its COM apartment: only then is it left again.
+bool apply_guards() {
   keep_awake();
   neutralize_power_actions();
-  platform_com_initialize();
+  const bool in_apartment = platform_com_initialize();
   mute_system_sounds();
   disable_beep();
+  return in_apartment;
 }
 
-// Not the exact reverse of start-up: the audio restore needs the COM apartment, and the
-// power scheme is put back last.
-void restore_guards() {
-  release_cursor();
+// Everything apply_guards changed, not in the exact reverse order: the audio restore
+// needs the COM apartment, and the power scheme is put back last. The cursor, confined
+// only after the hook thread reported, is released before this by the caller.
+void restore_settings(bool in_apartment) {
   restore_system_sounds();
   restore_beep();
-  platform_com_uninitialize();
+  if (in_apartment) platform_com_uninitialize();
   end_keep_awake();
   restore_power_actions();
 }
 
 struct HookThread {
   std::thread thread;
-  std::uint32_t id = 0;  // 0: the thread ended before it reported
+  std::uint32_t id = 0;  // 0: the thread ended before it reported, or a hook failed
+  std::optional<HookFailure> failure;
   std::shared_ptr<std::atomic<bool>> ended = std::make_shared<std::atomic<bool>>(false);
 };
 
 HookThread start_hook_thread() {
   HookThread hook;
-  std::promise<std::uint32_t> id_sender;
-  std::future<std::uint32_t> id_receiver = id_sender.get_future();
-  hook.thread = spawn_thread([sender = std::move(id_sender), ended = hook.ended]() mutable {
+  std::promise<HookThreadReport> report_sender;
+  std::future<HookThreadReport> report_receiver = report_sender.get_future();
+  hook.thread = spawn_thread([sender = std::move(report_sender), ended = hook.ended]() mutable {
     try {
       platform_hook_thread_body(std::move(sender));
     } catch (...) {
@@ -81,7 +89,9 @@ HookThread start_hook_thread() {
     ended->store(true);
   });
   try {
-    hook.id = id_receiver.get();
+    HookThreadReport report = report_receiver.get();
+    hook.id = report.thread_id;
+    hook.failure = std::move(report.failure);
   } catch (const std::future_error&) {
     hook.id = 0;  // the sending end went without a value
   }
@@ -99,6 +109,17 @@ void stop_hook_thread(HookThread& hook) {
   } catch (const std::system_error& error) {
     fatal_error("failed to join on thread: ", error.what());
   }
+}
+
+const char* hook_name(LowLevelHook hook) { return hook == LowLevelHook::Keyboard ? "keyboard" : "mouse"; }
+
+// Undoes the start-up so far (the hook thread has ended by itself, so the join returns
+// at once), tells why on standard error, and exits without `ready` or `bye`.
+[[noreturn]] void abandon_start(HookThread& hook, bool diagnostic, bool in_apartment) {
+  stop_hook_thread(hook);
+  if (!diagnostic) restore_settings(in_apartment);
+  const std::string message = std::string("failed to install the ") + hook_name(hook.failure->hook) + " hook";
+  exit_with_report(hook_failure_exit_status, message, hook.failure->error_text);
 }
 
 }  // namespace
@@ -129,8 +150,10 @@ int run_session() {
   const bool diagnostic = decide_diagnostic(platform_get_env(u"VELMORA_DIAG"));
   diagnostic_mode.store(diagnostic);
   start_key_event_pump();
-  if (!diagnostic) apply_guards();
+  bool in_apartment = false;
+  if (!diagnostic) in_apartment = apply_guards();
   HookThread hook = start_hook_thread();
+  if (hook.failure) abandon_start(hook, diagnostic, in_apartment);
   if (!diagnostic) confine_cursor();
   emit_line(event_line("ready"));
 
@@ -138,7 +161,10 @@ int run_session() {
 
   capture_active.store(false);
   stop_hook_thread(hook);
-  if (!diagnostic) restore_guards();
+  if (!diagnostic) {
+    release_cursor();
+    restore_settings(in_apartment);
+  }
   emit_line(event_line("bye"));
   return 0;
 }

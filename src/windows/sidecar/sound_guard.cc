@@ -24,8 +24,11 @@ void restore_system_sounds() {
   if (was_muted) (void)set_system_sounds_mute(*was_muted);
 }
 
+// A beep setting that could not be read is left alone: saving a guess would make the
+// restore overwrite the user's setting with it.
 void disable_beep() {
-  const bool was_on = platform_get_beep();
+  const std::optional<bool> was_on = platform_get_beep();
+  if (!was_on) return;
   platform_set_beep(false);
   const std::lock_guard<std::mutex> hold(saved_beep.lock);
   saved_beep.value = was_on;
