@@ -225,7 +225,7 @@ TEST_F(GuardTest, FatalErrorReportsAndExits101) {
     const char* text;
   } cases[] = {
       {"failed to spawn thread", "no threads", "velmora-sidecar: failed to spawn thread: no threads\n"},
-      {"failed to join on thread: ", "deadlock", "velmora-sidecar: failed to join on thread: deadlock\n"},
+      {"failed to join on thread", "deadlock", "velmora-sidecar: failed to join on thread: deadlock\n"},
   };
   for (const auto& c : cases) {
     fake::reset();

@@ -12,8 +12,7 @@ void exit_with_report(int status, std::string_view message, std::string_view det
   std::string report = "velmora-sidecar: ";
   report.append(message);
   if (!detail.empty()) {
-    // "failed to join on thread: " already ends with its separator.
-    if (report.back() != ' ') report.append(": ");
+    report.append(": ");
     report.append(detail);
   }
   report.push_back('\n');

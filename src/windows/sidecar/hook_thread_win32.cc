@@ -83,11 +83,11 @@ bool is_click_timer(const MSG& msg) {
   return msg.message == WM_TIMER && msg.hwnd == nullptr && click_timer != 0 && msg.wParam == click_timer;
 }
 
+// A driver that is gone no longer listens; the thread carries on as it would have.
 void send_report(std::promise<HookThreadReport>& sender, HookThreadReport report) {
   try {
     sender.set_value(std::move(report));
   } catch (const std::future_error&) {
-    (void)0;  // the driver is gone; the thread carries on as it would have
   }
 }
 
@@ -158,22 +158,19 @@ void platform_hook_thread_body(std::promise<HookThreadReport> report_sender) {
   if (!keyboard) return report_hook_failure(report_sender, LowLevelHook::Keyboard);
   const UniqueHook mouse(SetWindowsHookExW(WH_MOUSE_LL, mouse_hook, nullptr, 0));
   if (!mouse) return report_hook_failure(report_sender, LowLevelHook::Mouse);
-  // Declared before the hotkeys so that it is released after them, as the window needs it.
-  std::wstring class_name;
   const HotkeySet hotkeys;
 
-  class_name = session_window_class;
   const HINSTANCE module = GetModuleHandleW(nullptr);
   WNDCLASSEXW window_class{};
   window_class.cbSize = sizeof(window_class);
   window_class.lpfnWndProc = session_window_proc;
   window_class.hInstance = module;
-  window_class.lpszClassName = class_name.c_str();
+  window_class.lpszClassName = session_window_class;
   // A failed registration is not fatal: the creation below then fails, and the hooks and
   // hotkeys still work.
   (void)RegisterClassExW(&window_class);
   const UniqueWindow window(
-      CreateWindowExW(0, class_name.c_str(), nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, module, nullptr));
+      CreateWindowExW(0, session_window_class, nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, module, nullptr));
   const SessionNotification notification(window.get());
 
   // Outside diagnostic mode the screen is shielded from before `ready` until this thread

@@ -80,11 +80,10 @@ HookThread start_hook_thread() {
   std::promise<HookThreadReport> report_sender;
   std::future<HookThreadReport> report_receiver = report_sender.get_future();
   hook.thread = spawn_thread([sender = std::move(report_sender), ended = hook.ended]() mutable {
+    // An abnormal end of the hook thread is discarded; shutdown goes on as usual.
     try {
       platform_hook_thread_body(std::move(sender));
     } catch (...) {
-      // An abnormal end of the hook thread is discarded; shutdown goes on as usual.
-      (void)0;
     }
     ended->store(true);
   });
@@ -107,7 +106,7 @@ void stop_hook_thread(HookThread& hook) {
   try {
     hook.thread.join();
   } catch (const std::system_error& error) {
-    fatal_error("failed to join on thread: ", error.what());
+    fatal_error("failed to join on thread", error.what());
   }
 }
 
