@@ -5,6 +5,7 @@ enable_language(RC)
 set(VELMORA_STATIC_LINK -static -static-libgcc -static-libstdc++)
 
 add_library(sidecar_win32 STATIC
+  ${SIDECAR_DIR}/end_session_window_win32.cc
   ${SIDECAR_DIR}/hook_thread_win32.cc
   ${SIDECAR_DIR}/platform_win32.cc
   ${SIDECAR_DIR}/system_sounds_win32.cc

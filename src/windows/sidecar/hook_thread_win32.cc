@@ -9,10 +9,12 @@
 #include <thread>
 
 #include "click_gate.h"
+#include "end_session_window_win32.h"
 #include "event_stream.h"
 #include "fatal_error.h"
 #include "keyboard_filter.h"
 #include "platform.h"
+#include "process_state.h"
 #include "win32_handles.h"
 
 namespace velmora {
@@ -134,6 +136,9 @@ void platform_hook_thread_body(std::promise<std::uint32_t> thread_id_sender) {
   const UniqueWindow window(
       CreateWindowExW(0, class_name.c_str(), nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, module, nullptr));
   const SessionNotification notification(window.get());
+  // A diagnostic run changes no setting, so it has nothing to put back when the session ends.
+  const UniqueWindow end_session_window =
+      diagnostic_mode.load() ? UniqueWindow() : create_end_session_window(module);
 
   try {
     thread_id_sender.set_value(thread_id);

@@ -51,7 +51,9 @@ void apply_guards() {
 }
 
 // Not the exact reverse of start-up: the audio restore needs the COM apartment, and the
-// power scheme is put back last.
+// power scheme is put back last. After the end of the session each of these finds its
+// setting already back and does nothing, except the wake request, which only this thread
+// can end.
 void restore_guards() {
   release_cursor();
   restore_system_sounds();
@@ -101,6 +103,13 @@ void stop_hook_thread(HookThread& hook) {
   }
 }
 
+// Once the session is ending the rest of the input is never read: the run ends as at end
+// of input, also when the wake-up came while this thread was between two reads.
+ReadResult read_input(char* buffer, std::size_t capacity) {
+  if (session_ending.load()) return {ReadStatus::End, 0};
+  return platform_read_stdin(buffer, capacity);
+}
+
 }  // namespace
 
 bool decide_diagnostic(const std::optional<std::u16string>& value) {
@@ -108,7 +117,7 @@ bool decide_diagnostic(const std::optional<std::u16string>& value) {
 }
 
 LoopEnd run_command_loop() {
-  LineReader reader(platform_read_stdin);
+  LineReader reader(read_input);
   std::string line;
   for (;;) {
     switch (reader.next(line)) {
@@ -128,6 +137,7 @@ LoopEnd run_command_loop() {
 int run_session() {
   const bool diagnostic = decide_diagnostic(platform_get_env(u"VELMORA_DIAG"));
   diagnostic_mode.store(diagnostic);
+  platform_mark_input_reader();
   start_key_event_pump();
   if (!diagnostic) apply_guards();
   HookThread hook = start_hook_thread();
@@ -135,6 +145,7 @@ int run_session() {
   emit_line(event_line("ready"));
 
   (void)run_command_loop();  // every way out leads to the same shutdown
+  command_loop_ended.store(true);
 
   capture_active.store(false);
   stop_hook_thread(hook);
