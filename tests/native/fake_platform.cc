@@ -117,11 +117,13 @@ ReadResult platform_read_stdin(char* buffer, std::size_t capacity) {
   if (script.stdin_chunks.empty() && script.stdin_blocks) {
     script.reader_blocked = true;
     state_changed.notify_all();
-    state_changed.wait(hold, [] { return script.read_cancelled; });
+    // Bounded, so that a wake-up that never comes fails the test instead of hanging it.
+    const bool cancelled =
+        state_changed.wait_for(hold, std::chrono::seconds(5), [] { return script.read_cancelled; });
     script.reader_blocked = false;
     script.read_cancelled = false;
-    log.emplace_back("read_stdin cancelled");
-    return {ReadStatus::Error, 0};
+    log.emplace_back(cancelled ? "read_stdin cancelled" : "read_stdin never woken");
+    return {cancelled ? ReadStatus::Error : ReadStatus::End, 0};
   }
   if (script.stdin_chunks.empty()) {
     log.emplace_back(script.stdin_fails_at_end ? "read_stdin error" : "read_stdin end");
@@ -195,7 +197,9 @@ void platform_hook_thread_body(std::promise<std::uint32_t> thread_id_sender) {
       state_changed.wait(hold, [] { return script.reader_blocked; });
     }
     restore_at_end_of_session();
-    while (!wake_command_loop()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    for (int tries = 0; tries < 5000 && !wake_command_loop(); ++tries) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
   }
   if (hook != fake::HookScript::ReportAndEnd) {
     std::unique_lock<std::mutex> hold(state_lock);
