@@ -20,6 +20,7 @@ namespace {
 
 constexpr UINT wm_wtssession_change = 0x2B1;
 constexpr wchar_t session_window_class[] = L"VelmoraSidecarWts";
+constexpr wchar_t end_session_window_class[] = L"VelmoraSidecarEndSession";
 constexpr wchar_t probe_window_class[] = L"VelmoraProbeWindow";
 
 // The sidecar's hotkey table, identifiers aside.
@@ -185,6 +186,30 @@ int send_session(WPARAM code) {
   return 0;
 }
 
+// A top-level window, hidden or not (message-only windows are not among them).
+HWND find_end_session_window() { return FindWindowExW(nullptr, nullptr, end_session_window_class, nullptr); }
+
+int print_end_session_window() {
+  const HWND window = find_end_session_window();
+  print_line(window == nullptr ? "absent" : IsWindowVisible(window) ? "visible" : "hidden");
+  return 0;
+}
+
+// What the system does at the end of the session, without ending anything else: the query,
+// then the end itself (1) or its cancellation (0). Synchronous, so the sidecar has
+// answered both when this returns. Prints the answer to the query.
+int send_end_session(bool ending) {
+  const HWND window = find_end_session_window();
+  if (window == nullptr) {
+    print_line("absent");
+    return 1;
+  }
+  const LRESULT allowed = SendMessageW(window, WM_QUERYENDSESSION, 0, 0);
+  (void)SendMessageW(window, WM_ENDSESSION, ending ? TRUE : FALSE, 0);
+  print_line("query " + std::to_string(allowed));
+  return 0;
+}
+
 // Prints "free N" and the keys still held by someone else, as hex.
 int print_hotkeys_free() {
   // A queue first, so that the registrations can be undone (an unqueued thread's cannot always).
@@ -228,7 +253,8 @@ int send_keys(const std::vector<WORD>& keys) {
 int usage() {
   std::fputs(
       "usage: velmora-probe window [SECONDS] | beep | set-beep 0|1 | clip | session-window |\n"
-      "       send-session CODE | hotkeys-free | send-keys VK...\n",
+      "       send-session CODE | hotkeys-free | send-keys VK... | end-session-window |\n"
+      "       end-session 0|1\n",
       stderr);
   return 2;
 }
@@ -244,6 +270,8 @@ int run(int argc, char** argv) {
   if (command == "session-window") return print_session_window();
   if (command == "send-session" && argc == 3) return send_session(number(2));
   if (command == "hotkeys-free") return print_hotkeys_free();
+  if (command == "end-session-window") return print_end_session_window();
+  if (command == "end-session" && argc == 3) return send_end_session(number(2) != 0);
   if (command == "send-keys" && argc > 2) {
     std::vector<WORD> keys;
     for (int i = 2; i < argc; ++i) keys.push_back(static_cast<WORD>(number(i)));
