@@ -40,8 +40,9 @@ endif()
 
 # Threads racing on shared state; the native-tsan preset runs only these (ctest -L tsan).
 velmora_native_test(sidecar_concurrency_tests tsan
-  SUITES KeyChannel EventStreamTest ClickGateTest
+  SUITES KeyChannel EventStreamTest ClickGateTest EndOfSessionRace
   SOURCES
+    ${NATIVE_TESTS_DIR}/end_of_session_test.cc
     ${NATIVE_TESTS_DIR}/key_channel_test.cc
     ${NATIVE_TESTS_DIR}/event_stream_test.cc
     ${NATIVE_TESTS_DIR}/click_gate_test.cc)
