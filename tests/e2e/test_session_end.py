@@ -22,7 +22,7 @@ class EndOfSession(unittest.TestCase):
         # The probe sends what the system sends, so the sidecar is not ended afterwards.
         BENCH.probe("set-beep", 1)
         sidecar = Sidecar().expect_ready()
-        self.assertEqual(BENCH.probe("end-session-window"), ["hidden"])
+        self.assertEqual(BENCH.probe("close-end-session-window"), ["hidden"], "a close request is refused")
         self.assertEqual(BENCH.probe("end-session", 0), ["query", "1"])
         self.assertEqual(settings(), ["0"] + CENTRE_PIXEL, "a called-off end changes nothing")
         self.assertEqual(BENCH.probe("end-session", 1), ["query", "1"])

@@ -195,6 +195,13 @@ int print_end_session_window() {
   return 0;
 }
 
+// A close request, as a polite taskkill sends it; prints whether the window is still there.
+int close_end_session_window() {
+  const HWND window = find_end_session_window();
+  if (window != nullptr) (void)SendMessageW(window, WM_CLOSE, 0, 0);
+  return print_end_session_window();
+}
+
 // What the system does at the end of the session, without ending anything else: the query,
 // then the end itself (1) or its cancellation (0). Synchronous, so the sidecar has
 // answered both when this returns. Prints the answer to the query.
@@ -254,7 +261,7 @@ int usage() {
   std::fputs(
       "usage: velmora-probe window [SECONDS] | beep | set-beep 0|1 | clip | session-window |\n"
       "       send-session CODE | hotkeys-free | send-keys VK... | end-session-window |\n"
-      "       end-session 0|1\n",
+      "       close-end-session-window | end-session 0|1\n",
       stderr);
   return 2;
 }
@@ -271,6 +278,7 @@ int run(int argc, char** argv) {
   if (command == "send-session" && argc == 3) return send_session(number(2));
   if (command == "hotkeys-free") return print_hotkeys_free();
   if (command == "end-session-window") return print_end_session_window();
+  if (command == "close-end-session-window") return close_end_session_window();
   if (command == "end-session" && argc == 3) return send_end_session(number(2) != 0);
   if (command == "send-keys" && argc > 2) {
     std::vector<WORD> keys;

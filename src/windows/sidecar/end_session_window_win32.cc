@@ -23,6 +23,9 @@ void CALLBACK wake_timer_proc(HWND /*window*/, UINT /*message*/, UINT_PTR timer,
 
 LRESULT CALLBACK end_session_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   if (const std::optional<LRESULT> answer = handle_end_of_session(message, wparam)) return *answer;
+  // Another program's close request (a polite taskkill, say) must not destroy the window,
+  // or the end of the session would find no one to put the settings back.
+  if (message == WM_CLOSE) return 0;
   return DefWindowProcW(window, message, wparam, lparam);
 }
 
