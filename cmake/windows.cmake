@@ -9,6 +9,7 @@ set(VELMORA_STATIC_LINK -static -static-libgcc -static-libstdc++)
 add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX UNICODE _UNICODE _WIN32_WINNT=0x0A00)
 
 add_library(sidecar_win32 STATIC
+  ${SIDECAR_DIR}/end_of_session_win32.cc
   ${SIDECAR_DIR}/hook_thread_win32.cc
   ${SIDECAR_DIR}/platform_win32.cc
   ${SIDECAR_DIR}/shield_win32.cc

@@ -2,6 +2,7 @@
 // Misbehaving stand-ins for the sidecar, so the reference parent's failure paths can be run
 // without Wine. Usage: fake-sidecar.js MODE [PIDFILE]
 //   silent   never says anything and never exits (the parent must kill it)
+//   slow     never says ready, but exits with status 0 at end of input
 //   die      exits with status 3 before ready
 //   vanish   says ready, then exits with status 0 without bye
 //   chatty   says ready, writes malformed lines and a key, says bye on stop, exits 0
@@ -22,6 +23,10 @@ process.on('SIGTERM', () => {});
 switch (mode) {
   case 'silent':
     hang();
+    break;
+  case 'slow':
+    process.stdin.resume();
+    process.stdin.on('end', () => process.exit(0));
     break;
   case 'die':
     process.exitCode = 3;

@@ -17,6 +17,12 @@
 // Exit status: 0 only when ready ... bye and a sidecar exit status of 0 were all seen.
 // 1 the sidecar failed (could not start, died, no bye, non-zero status), 2 bad usage,
 // 3 no ready in time, 4 no exit in time after stop.
+//
+// The order that keeps the user's settings: send stop (and close standard input), wait for
+// bye and the exit, and kill only after a time-out. A killed sidecar puts nothing back: the
+// power-button, sleep-button and lid actions stay at "do nothing" across reboots, and the
+// system sounds stay muted. On Windows child.kill() is such a kill (TerminateProcess),
+// whatever the signal, so it comes last here, also when ready never came.
 'use strict';
 
 const { spawn } = require('node:child_process');
@@ -96,6 +102,7 @@ function main() {
     ready: false,
     bye: false,
     stop_sent: false,
+    ready_timed_out: false,
     exited: false,
     exit_code: null,
     exit_signal: null,
@@ -140,19 +147,25 @@ function main() {
     process.exit(state.result);
   }
 
-  function send_stop(reason) {
+  // `stuck` is the verdict should the sidecar still be running after the stop time-out.
+  function send_stop(reason, stuck = EXIT_NO_EXIT) {
     if (state.stop_sent || state.exited) return;
     state.stop_sent = true;
     log(`stopping (${reason})`);
     // The stop command, then end of input: either one alone would stop it.
     child.stdin.end('{"cmd":"stop"}\n');
     after(options.stop_timeout, () => {
-      finish(EXIT_NO_EXIT, `sidecar did not exit within ${options.stop_timeout} s after stop; killing it`);
+      finish(stuck, `sidecar did not exit within ${options.stop_timeout} s after stop; killing it`);
     });
   }
 
+  // A sidecar slow to say ready may have changed settings already: it is asked to stop and
+  // put them back like any other, and killed only if it does not exit.
   const ready_timer = after(options.ready_timeout, () => {
-    if (!state.ready) finish(EXIT_NO_READY, `sidecar did not say ready within ${options.ready_timeout} s; killing it`);
+    if (state.ready) return;
+    state.ready_timed_out = true;
+    fail(`sidecar did not say ready within ${options.ready_timeout} s; stopping it`);
+    send_stop('no ready', EXIT_NO_READY);
   });
 
   function on_event(event) {
@@ -220,6 +233,7 @@ function main() {
 
   function judge_exit() {
     const status = state.exit_signal ? `signal ${state.exit_signal}` : `status ${state.exit_code}`;
+    if (state.ready_timed_out) return finish(EXIT_NO_READY, `sidecar exited without saying ready (${status})`);
     if (!state.ready) return finish(EXIT_FAILED, `sidecar exited before it said ready (${status})`);
     if (!state.bye) {
       const when = state.stop_sent ? 'after stop' : 'while the lock was on';
@@ -231,7 +245,8 @@ function main() {
     finish(0, null);
   }
 
-  // First signal: a clean stop. A second one: the user means it, kill the child.
+  // First signal: a clean stop. A second one: the user means it, kill the child, knowing
+  // that a killed sidecar leaves its settings changed.
   let signals = 0;
   const on_signal = (name) => {
     signals += 1;

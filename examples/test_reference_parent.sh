@@ -46,10 +46,16 @@ status_is() { [ "$(cat "$work/$1.status")" = "$2" ]; }
 show() { sed 's/^/    /' "$work/$1.out" "$work/$1.err"; }
 
 echo "== fake sidecars"
-run_parent silent --ready-timeout 2 -- "${fake[@]}" silent "$work/silent.pid"
+run_parent silent --ready-timeout 2 --stop-timeout 1 -- "${fake[@]}" silent "$work/silent.pid"
 check "never ready: exit 3" status_is silent 3
 check "never ready: says so" has "$work/silent.err" "did not say ready within 2 s"
+check "never ready: stop sent before the kill" has "$work/silent.out" "stopping (no ready)"
+check "never ready: killed after the stop time-out" has "$work/silent.err" "did not exit within 1 s after stop"
 check "never ready: child killed" gone "$work/silent.pid"
+
+run_parent slow --ready-timeout 1 -- "${fake[@]}" slow
+check "slow to ready: exit 3" status_is slow 3
+check "slow to ready: stopped, not killed" has "$work/slow.err" "exited without saying ready (status 0)"
 
 run_parent die --ready-timeout 10 -- "${fake[@]}" die
 check "dies before ready: exit 1" status_is die 1
@@ -101,7 +107,7 @@ check "wine: exit 0" status_is wine 0
 check "wine: nothing malformed" test ! -s "$work/wine.err"
 
 if [ "$failures" -ne 0 ]; then
-  for name in silent die vanish deaf chatty wine; do echo "-- $name"; show "$name"; done
+  for name in silent slow die vanish deaf chatty wine; do echo "-- $name"; show "$name"; done
   echo "$failures check(s) failed"
   exit 1
 fi

@@ -9,7 +9,7 @@ target_link_libraries(velmora-probe PRIVATE user32)
 find_program(VELMORA_PYTHON3 python3 REQUIRED)
 set(VELMORA_E2E_DIR ${CMAKE_SOURCE_DIR}/tests/e2e)
 
-foreach(theme protocol keyboard mouse settings soak)
+foreach(theme protocol keyboard mouse settings session_end soak)
   add_test(NAME e2e_${theme}
     COMMAND ${VELMORA_PYTHON3} -m unittest -v test_${theme}
     WORKING_DIRECTORY ${VELMORA_E2E_DIR})

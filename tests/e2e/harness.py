@@ -197,6 +197,12 @@ class Bench:
         assert done.returncode == 0, f"probe {args}: status {done.returncode}, {text!r}"
         return text.split()
 
+    def end_session(self):
+        """Wine's end of the session: WM_QUERYENDSESSION and WM_ENDSESSION to every top-level
+        window, then each such process that is still running is ended."""
+        done = self._run(["wineboot", "--end-session"], timeout=60)
+        assert done.returncode == 0, f"wineboot --end-session: status {done.returncode}"
+
     def xdo(self, *args, timeout=30):
         """Real X input through XTest."""
         subprocess.run(["xdotool", *map(str, args)], env=self.env, timeout=timeout, check=True,

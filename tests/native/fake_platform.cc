@@ -1,6 +1,7 @@
 #include "fake_platform.h"
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
@@ -11,6 +12,7 @@
 #include <utility>
 
 #include "click_gate.h"
+#include "end_of_session.h"
 #include "power_guard.h"
 #include "process_state.h"
 #include "sound_guard.h"
@@ -21,6 +23,9 @@ namespace {
 struct Script {
   std::deque<std::string> stdin_chunks;
   bool stdin_fails_at_end = false;
+  bool stdin_blocks = false;
+  bool reader_blocked = false;  // a read is waiting for a cancel
+  bool read_cancelled = false;
   std::optional<std::u16string> env;
   std::optional<SchemeId> scheme = fake::fake_scheme;
   std::map<std::pair<PowerSetting, bool>, std::pair<std::uint32_t, std::uint32_t>> reads = {
@@ -109,7 +114,18 @@ thread_local SleeperEnd sleeper_end;
 // --- platform.h ---------------------------------------------------------------------
 
 ReadResult platform_read_stdin(char* buffer, std::size_t capacity) {
-  const std::lock_guard<std::mutex> hold(state_lock);
+  std::unique_lock<std::mutex> hold(state_lock);
+  if (script.stdin_chunks.empty() && script.stdin_blocks) {
+    script.reader_blocked = true;
+    state_changed.notify_all();
+    // Bounded, so that a wake-up that never comes fails the test instead of hanging it.
+    const bool cancelled =
+        state_changed.wait_for(hold, std::chrono::seconds(5), [] { return script.read_cancelled; });
+    script.reader_blocked = false;
+    script.read_cancelled = false;
+    log.emplace_back(cancelled ? "read_stdin cancelled" : "read_stdin never woken");
+    return {cancelled ? ReadStatus::Error : ReadStatus::End, 0};
+  }
   if (script.stdin_chunks.empty()) {
     log.emplace_back(script.stdin_fails_at_end ? "read_stdin error" : "read_stdin end");
     return {script.stdin_fails_at_end ? ReadStatus::Error : ReadStatus::End, 0};
@@ -142,6 +158,18 @@ void platform_write_stderr(const char* data, std::size_t size) {
   log.emplace_back("write_stderr");
 }
 
+void platform_mark_input_reader() {}
+
+// Only a cancel that finds a blocked read is recorded: the callers retry until the loop ends.
+bool platform_cancel_input_read() {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  if (!script.reader_blocked || script.read_cancelled) return false;
+  script.read_cancelled = true;
+  log.emplace_back("cancel_input_read");
+  state_changed.notify_all();
+  return true;
+}
+
 std::optional<std::u16string> platform_get_env(const char16_t* name) {
   record("get_env " + std::string(name, name + std::char_traits<char16_t>::length(name)));
   const std::lock_guard<std::mutex> hold(state_lock);
@@ -171,7 +199,17 @@ void platform_hook_thread_body(std::promise<HookThreadReport> report_sender) {
     return;
   }
   report_sender.set_value(HookThreadReport{fake::hook_thread_id, std::nullopt});
-  if (hook == fake::HookScript::ReportAndWaitForQuit) {
+  if (hook == fake::HookScript::EndSessionThenWaitForQuit) {
+    {
+      std::unique_lock<std::mutex> hold(state_lock);
+      state_changed.wait(hold, [] { return script.reader_blocked; });
+    }
+    restore_at_end_of_session();
+    for (int tries = 0; tries < 5000 && !wake_command_loop(); ++tries) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+  if (hook != fake::HookScript::ReportAndEnd) {
     std::unique_lock<std::mutex> hold(state_lock);
     state_changed.wait(hold, [] { return script.quit_delivered; });
     log.emplace_back("hook_thread_end");
@@ -208,6 +246,10 @@ bool platform_com_initialize() {
   return script.com_apartment_entered;
 }
 void platform_com_uninitialize() { record("com_uninitialize"); }
+bool platform_com_enter_apartment() {
+  record("com_enter");
+  return true;
+}
 
 std::optional<SchemeId> platform_power_get_active_scheme() {
   record("power_get_active_scheme");
@@ -313,6 +355,13 @@ void reset() {
   pending_button.store(MouseButton::Left);
   shield_open.store(false);
   shield_close_due.store(false);
+  session_ending.store(false);
+  command_loop_ended.store(false);
+  awake_requested.store(false);
+  {
+    const std::lock_guard<std::mutex> hold(cursor_slot.lock);
+    cursor_slot.hold = CursorHold::Free;
+  }
   for (auto* slot : {&saved_mute, &saved_beep}) {
     const std::lock_guard<std::mutex> hold(slot->lock);
     slot->value.reset();
@@ -336,6 +385,11 @@ void set_stdin(std::vector<std::string> chunks, bool fail_at_end) {
   script.stdin_chunks.assign(chunks.begin(), chunks.end());
   std::erase_if(script.stdin_chunks, [](const std::string& chunk) { return chunk.empty(); });
   script.stdin_fails_at_end = fail_at_end;
+}
+
+void set_stdin_blocks(bool blocks) {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  script.stdin_blocks = blocks;
 }
 
 std::size_t stdin_chunks_left() {

@@ -25,6 +25,9 @@ enum class HookScript {
   ReportAndEnd,          // sends its id and ends at once
   KeyboardHookFails,     // reports the keyboard hook's failure and ends
   MouseHookFails,        // reports the mouse hook's failure and ends
+  // sends its id, waits until the main thread is blocked reading standard input, then
+  // does what the end of the user's session does and waits for the quit message
+  EndSessionThenWaitForQuit,
 };
 
 inline constexpr std::uint32_t hook_thread_id = 4242;
@@ -44,6 +47,8 @@ void clear_calls();
 // capacity is split), then end of input or, with `fail_at_end`, a read error.
 // Default: end of input at once.
 void set_stdin(std::vector<std::string> chunks, bool fail_at_end = false);
+// Once the chunks are used up, a read blocks until platform_cancel_input_read, then fails.
+void set_stdin_blocks(bool blocks);
 std::size_t stdin_chunks_left();
 std::string stdout_text();
 std::string stderr_text();

@@ -133,11 +133,26 @@ TEST_F(GuardTest, UnreadableSchemeChangesNothing) {
   EXPECT_TRUE(fake::calls().empty());
 }
 
-TEST_F(GuardTest, WakeState) {
+TEST_F(GuardTest, WakeStateEndedAtMostOnce) {
+  end_keep_awake();
   keep_awake();
+  end_keep_awake();
   end_keep_awake();
   EXPECT_EQ(fake::calls(),
             (Calls{"set_thread_execution_state 0x80000003", "set_thread_execution_state 0x80000000"}));
+}
+
+TEST_F(GuardTest, CursorGivenBackAtMostOnceAndNeverTakenAgain) {
+  confine_cursor();
+  fake::clear_calls();
+  release_cursor();
+  release_cursor();
+  EXPECT_EQ(fake::calls(), (Calls{"clip_cursor null"}));
+  // The end of the session before the cursor was confined: a late confinement does nothing.
+  fake::reset();
+  release_cursor();
+  confine_cursor();
+  EXPECT_TRUE(fake::calls().empty());
 }
 
 struct ScreenCase {

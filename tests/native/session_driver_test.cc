@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "end_of_session.h"
 #include "fake_platform.h"
 #include "line_reader.h"
 #include "process_state.h"
@@ -236,6 +237,49 @@ TEST_F(SessionDriverTest, UndeliverableQuitToEndedThreadDoesNotHang) {
   EXPECT_FALSE(contains(calls, "post_quit 4242"));
   EXPECT_TRUE(contains(calls, "power_set_active_scheme"));
   EXPECT_EQ(calls.back(), "write_stdout {\"event\":\"bye\"}");
+}
+
+// The end of the user's session reaches the hook thread while the main thread is blocked
+// reading standard input: every setting goes back once, on the hook thread, and the run
+// then ends as at end of input, with only the wake request (the main thread's own) left
+// for the main thread's shutdown.
+TEST_F(SessionDriverTest, EndOfSessionRestoresOnceThenRunEndsWithBye) {
+  fake::set_hook_script(fake::HookScript::EndSessionThenWaitForQuit);
+  fake::set_stdin_blocks(true);
+  EXPECT_EQ(run_session(), 0);
+  const Calls calls = fake::calls();
+  const auto ready = std::find(calls.begin(), calls.end(), "write_stdout {\"event\":\"ready\"}");
+  ASSERT_NE(ready, calls.end());
+  EXPECT_EQ(Calls(ready + 1, calls.end()), (Calls{
+                                               "clip_cursor null",
+                                               "com_enter",
+                                               "set_system_sounds_mute 0",
+                                               "com_uninitialize",
+                                               "set_beep 1",
+                                               "power_write_ac PowerButton 1",
+                                               "power_write_dc PowerButton 2",
+                                               "power_write_ac SleepButton 3",
+                                               "power_write_dc SleepButton 4",
+                                               "power_write_ac LidClose 5",
+                                               "power_write_dc LidClose 6",
+                                               "power_set_active_scheme",
+                                               "cancel_input_read",
+                                               "read_stdin cancelled",
+                                               "post_quit 4242",
+                                               "hook_thread_end",
+                                               "com_uninitialize",
+                                               "set_thread_execution_state 0x80000000",
+                                               "write_stdout {\"event\":\"bye\"}",
+                                           }));
+  EXPECT_EQ(fake::stdout_text(), "{\"event\":\"ready\"}\n{\"event\":\"bye\"}\n");
+}
+
+TEST_F(SessionDriverTest, LateEndOfSessionRestoresNothingTwice) {
+  EXPECT_EQ(run_session(), 0);
+  fake::clear_calls();
+  restore_at_end_of_session();
+  EXPECT_TRUE(wake_command_loop()) << "the command loop has ended already";
+  EXPECT_EQ(fake::calls(), (Calls{"com_enter", "com_uninitialize"}));
 }
 
 }  // namespace

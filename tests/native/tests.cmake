@@ -37,5 +37,6 @@ endif()
 # Threads racing on shared state; the native-tsan preset runs only these (ctest -L tsan).
 velmora_native_test(sidecar_concurrency_tests tsan
   SOURCES
+    ${NATIVE_TESTS_DIR}/end_of_session_test.cc
     ${NATIVE_TESTS_DIR}/key_channel_test.cc
     ${NATIVE_TESTS_DIR}/event_stream_test.cc)

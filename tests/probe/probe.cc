@@ -21,6 +21,7 @@ namespace {
 
 constexpr UINT wm_wtssession_change = 0x2B1;
 constexpr wchar_t session_window_class[] = L"VelmoraSidecarWts";
+constexpr wchar_t shield_window_class[] = L"VelmoraSidecarShield";
 constexpr wchar_t probe_window_class[] = L"VelmoraProbeWindow";
 
 // The sidecar's hotkey table, identifiers aside.
@@ -238,6 +239,36 @@ int print_sidecar_threads() {
   return 0;
 }
 
+// The shield: a top-level window, so it hears of the end of the session.
+HWND find_shield() { return FindWindowExW(nullptr, nullptr, shield_window_class, nullptr); }
+
+int print_shield() {
+  print_line(find_shield() == nullptr ? "absent" : "present");
+  return 0;
+}
+
+// A close request, as a polite taskkill sends it; prints whether the window is still there.
+int close_shield() {
+  const HWND window = find_shield();
+  if (window != nullptr) (void)SendMessageW(window, WM_CLOSE, 0, 0);
+  return print_shield();
+}
+
+// What the system does at the end of the session, without ending anything else: the query,
+// then the end itself (1) or its cancellation (0). Synchronous, so the sidecar has
+// answered both when this returns. Prints the answer to the query.
+int send_end_session(bool ending) {
+  const HWND window = find_shield();
+  if (window == nullptr) {
+    print_line("absent");
+    return 1;
+  }
+  const LRESULT allowed = SendMessageW(window, WM_QUERYENDSESSION, 0, 0);
+  (void)SendMessageW(window, WM_ENDSESSION, ending ? TRUE : FALSE, 0);
+  print_line("query " + std::to_string(allowed));
+  return 0;
+}
+
 // Prints "free N" and the keys still held by someone else, as hex.
 int print_hotkeys_free() {
   // A queue first, so that the registrations can be undone (an unqueued thread's cannot always).
@@ -282,7 +313,7 @@ int usage() {
   std::fputs(
       "usage: velmora-probe window [SECONDS] | beep | set-beep 0|1 | clip | session-window |\n"
       "       send-session CODE | hotkeys-free | send-keys VK... | windows-at-points |\n"
-      "       foreground | sidecar-threads\n",
+      "       foreground | sidecar-threads | shield | close-shield | end-session 0|1\n",
       stderr);
   return 2;
 }
@@ -301,6 +332,9 @@ int run(int argc, char** argv) {
   if (command == "windows-at-points") return print_windows_at_points();
   if (command == "foreground") return print_foreground();
   if (command == "sidecar-threads") return print_sidecar_threads();
+  if (command == "shield") return print_shield();
+  if (command == "close-shield") return close_shield();
+  if (command == "end-session" && argc == 3) return send_end_session(number(2) != 0);
   if (command == "send-keys" && argc > 2) {
     std::vector<WORD> keys;
     for (int i = 2; i < argc; ++i) keys.push_back(static_cast<WORD>(number(i)));

@@ -169,12 +169,14 @@ void platform_hook_thread_body(std::promise<HookThreadReport> report_sender) {
   // A failed registration is not fatal: the creation below then fails, and the hooks and
   // hotkeys still work.
   (void)RegisterClassExW(&window_class);
-  const UniqueWindow window(
-      CreateWindowExW(0, session_window_class, nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, module, nullptr));
+  const UniqueWindow window(CreateWindowExW(0, session_window_class, nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                            nullptr, module, nullptr));
   const SessionNotification notification(window.get());
 
   // Outside diagnostic mode the screen is shielded from before `ready` until this thread
-  // ends, which is before the main thread frees the cursor.
+  // ends, which is before the main thread frees the cursor. Being a top-level window, the
+  // shield also hears of the end of the session. A diagnostic run changes no setting, so it
+  // needs neither.
   UniqueShield shield;
   std::optional<HiddenCursor> hidden_cursor;
   if (!diagnostic_mode.load()) {

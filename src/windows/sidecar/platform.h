@@ -30,6 +30,14 @@ ReadResult platform_read_stdin(char* buffer, std::size_t capacity);
 bool platform_write_stdout(const char* data, std::size_t size);
 void platform_write_stderr(const char* data, std::size_t size);
 
+// Remembers the calling thread as the one that reads standard input. Called once, by the
+// main thread, before any other thread can want to wake it.
+void platform_mark_input_reader();
+// Makes a read of standard input that the reader is blocked in fail at once (it then
+// reads as an error). False when the reader was not inside a read: a later read still
+// blocks, so the caller checks its own flag before each read and tries again.
+bool platform_cancel_input_read();
+
 // --- Environment --------------------------------------------------------------------
 
 // The variable's value as UTF-16, or empty when it is absent.
@@ -68,12 +76,15 @@ bool platform_post_quit(std::uint32_t thread_id);
 
 void platform_sleep_ms(unsigned milliseconds);
 
-// --- COM apartment of the main thread -------------------------------------------------
+// --- COM apartments ----------------------------------------------------------------
 
 // CoInitializeEx for a single-threaded apartment; true when the thread is in one (S_OK or
 // S_FALSE), and only then is the matching platform_com_uninitialize owed.
 bool platform_com_initialize();
 void platform_com_uninitialize();
+// A single-threaded apartment for a thread other than the main one. True when it was
+// entered, and then only true is balanced with platform_com_uninitialize.
+bool platform_com_enter_apartment();
 
 // --- Power scheme and wake state ------------------------------------------------------
 

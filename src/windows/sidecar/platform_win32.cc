@@ -8,9 +8,14 @@
 #include <string>
 
 #include "platform.h"
+#include "win32_handles.h"
 
 namespace velmora {
 namespace {
+
+// The thread that reads standard input, kept for the rest of the process so that its
+// blocked read can be cancelled from another thread.
+UniqueHandle input_reader;
 
 HANDLE standard_handle(DWORD which) {
   const HANDLE handle = GetStdHandle(which);
@@ -77,6 +82,15 @@ ReadResult platform_read_stdin(char* buffer, std::size_t capacity) {
   return {ReadStatus::Data, got};
 }
 
+void platform_mark_input_reader() {
+  // THREAD_TERMINATE is the right CancelSynchronousIo asks for.
+  input_reader.reset(OpenThread(THREAD_TERMINATE, FALSE, GetCurrentThreadId()));
+}
+
+// CancelSynchronousIo fails with ERROR_NOT_FOUND when the thread is not inside a
+// synchronous read or write; the cancelled ReadFile fails with ERROR_OPERATION_ABORTED.
+bool platform_cancel_input_read() { return input_reader && CancelSynchronousIo(input_reader.get()) != FALSE; }
+
 bool platform_write_stdout(const char* data, std::size_t size) {
   return write_all(standard_handle(STD_OUTPUT_HANDLE), data, size);
 }
@@ -130,6 +144,8 @@ bool platform_com_initialize() {
 }
 
 void platform_com_uninitialize() { CoUninitialize(); }
+
+bool platform_com_enter_apartment() { return SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)); }
 
 std::optional<SchemeId> platform_power_get_active_scheme() {
   GUID* active = nullptr;

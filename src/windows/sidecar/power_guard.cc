@@ -1,10 +1,13 @@
 #include "power_guard.h"
 
 #include <array>
+#include <utility>
 
 namespace velmora {
 
 GuardSlot<PowerSnapshot> saved_power;
+CursorSlot cursor_slot;
+std::atomic<bool> awake_requested{false};
 
 namespace {
 
@@ -57,9 +60,14 @@ ActionIndices& slot_for(PowerSnapshot& snapshot, PowerSetting setting) {
 
 void keep_awake() {
   platform_set_thread_execution_state(es_continuous | es_system_required | es_display_required);
+  awake_requested.store(true);
 }
 
-void end_keep_awake() { platform_set_thread_execution_state(es_continuous); }
+// The request belongs to the thread that made it (the main thread), so only that thread
+// can end it; it also ends with that thread.
+void end_keep_awake() {
+  if (awake_requested.exchange(false)) platform_set_thread_execution_state(es_continuous);
+}
 
 void neutralize_power_actions() {
   const std::optional<SchemeId> scheme = platform_power_get_active_scheme();
@@ -98,12 +106,20 @@ ClipRect centre_pixel(std::int32_t width, std::int32_t height) {
 }
 
 void confine_cursor() {
+  const std::lock_guard<std::mutex> hold(cursor_slot.lock);
+  if (cursor_slot.hold != CursorHold::Free) return;
   const std::int32_t width = platform_screen_width();
   const std::int32_t height = platform_screen_height();
   const ClipRect rect = centre_pixel(width, height);
   platform_clip_cursor(&rect);
+  cursor_slot.hold = CursorHold::Confined;
 }
 
-void release_cursor() { platform_clip_cursor(nullptr); }
+void release_cursor() {
+  const std::lock_guard<std::mutex> hold(cursor_slot.lock);
+  const CursorHold was = std::exchange(cursor_slot.hold, CursorHold::GivenBack);
+  if (was != CursorHold::Confined) return;
+  platform_clip_cursor(nullptr);
+}
 
 }  // namespace velmora

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 
 #include "guard_slot.h"
@@ -27,6 +29,19 @@ struct PowerSnapshot {
 };
 
 extern GuardSlot<PowerSnapshot> saved_power;
+
+// The cursor is taken at most once and given back at most once, by whichever thread comes
+// first: the main thread at shutdown or the end of the session on the hook thread. Once
+// given back it is never taken again, even by a confinement that comes late.
+enum class CursorHold : std::uint8_t { Free, Confined, GivenBack };
+struct CursorSlot {
+  std::mutex lock;
+  CursorHold hold = CursorHold::Free;  // guarded by lock
+};
+extern CursorSlot cursor_slot;
+
+// Whether the main thread holds a wake request, so that it is ended at most once.
+extern std::atomic<bool> awake_requested;
 
 inline constexpr std::uint32_t es_continuous = 0x80000000U;
 inline constexpr std::uint32_t es_system_required = 0x00000001U;

@@ -19,4 +19,12 @@ extern std::atomic<bool> diagnostic_mode;
 // use it without any lifetime question.
 extern std::atomic<KeySender*> key_event_sender;
 
+// Set once the end of the user's session has been announced: the command loop then reads
+// no more and the run ends as at end of input.
+extern std::atomic<bool> session_ending;
+
+// Set by the session driver once its command loop has ended, so that nothing keeps
+// trying to wake it.
+extern std::atomic<bool> command_loop_ended;
+
 }  // namespace velmora

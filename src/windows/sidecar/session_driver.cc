@@ -57,10 +57,12 @@ bool apply_guards() {
   return in_apartment;
 }
 
-// Everything apply_guards changed, not in the exact reverse order: the audio restore
-// needs the COM apartment, and the power scheme is put back last. The cursor, confined
-// only after the hook thread reported, is released before this by the caller.
+// Everything the start-up changed, not in the exact reverse order: the audio restore needs
+// the COM apartment, and the power scheme is put back last. Each restore acts at most once:
+// a cursor never confined is not released, and after the end of the session each finds its
+// setting already back, except the wake request, which only this thread can end.
 void restore_settings(bool in_apartment) {
+  release_cursor();
   restore_system_sounds();
   restore_beep();
   if (in_apartment) platform_com_uninitialize();
@@ -121,6 +123,13 @@ const char* hook_name(LowLevelHook hook) { return hook == LowLevelHook::Keyboard
   exit_with_report(hook_failure_exit_status, message, hook.failure->error_text);
 }
 
+// Once the session is ending the rest of the input is never read: the run ends as at end
+// of input, also when the wake-up came while this thread was between two reads.
+ReadResult read_input(char* buffer, std::size_t capacity) {
+  if (session_ending.load()) return {ReadStatus::End, 0};
+  return platform_read_stdin(buffer, capacity);
+}
+
 }  // namespace
 
 bool decide_diagnostic(const std::optional<std::u16string>& value) {
@@ -128,7 +137,7 @@ bool decide_diagnostic(const std::optional<std::u16string>& value) {
 }
 
 LoopEnd run_command_loop() {
-  LineReader reader(platform_read_stdin);
+  LineReader reader(read_input);
   std::string line;
   for (;;) {
     switch (reader.next(line)) {
@@ -148,6 +157,7 @@ LoopEnd run_command_loop() {
 int run_session() {
   const bool diagnostic = decide_diagnostic(platform_get_env(u"VELMORA_DIAG"));
   diagnostic_mode.store(diagnostic);
+  platform_mark_input_reader();
   start_key_event_pump();
   bool in_apartment = false;
   if (!diagnostic) in_apartment = apply_guards();
@@ -157,13 +167,11 @@ int run_session() {
   emit_line(event_line("ready"));
 
   (void)run_command_loop();  // every way out leads to the same shutdown
+  command_loop_ended.store(true);
 
   capture_active.store(false);
   stop_hook_thread(hook);
-  if (!diagnostic) {
-    release_cursor();
-    restore_settings(in_apartment);
-  }
+  if (!diagnostic) restore_settings(in_apartment);
   emit_line(event_line("bye"));
   return 0;
 }

@@ -1,7 +1,9 @@
 #include "shield_win32.h"
 
 #include <atomic>
+#include <optional>
 
+#include "end_of_session_win32.h"
 #include "platform.h"
 
 namespace velmora {
@@ -35,7 +37,12 @@ bool is_pointer_message(UINT message) {
 }
 
 LRESULT CALLBACK shield_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (const std::optional<LRESULT> answer = handle_end_of_session(message, wparam)) return *answer;
   switch (message) {
+    case WM_CLOSE:
+      // Another program's close request (a polite taskkill, say) must not take the shield
+      // down, nor with it the one window that hears of the end of the session.
+      return 0;
     case WM_MOUSEACTIVATE:
       return MA_NOACTIVATE;
     case WM_POINTERACTIVATE:

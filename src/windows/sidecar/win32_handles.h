@@ -20,4 +20,9 @@ struct WindowCloser {
 };
 using UniqueWindow = std::unique_ptr<std::remove_pointer_t<HWND>, WindowCloser>;
 
+struct HandleCloser {
+  void operator()(HANDLE handle) const noexcept { (void)CloseHandle(handle); }
+};
+using UniqueHandle = std::unique_ptr<void, HandleCloser>;
+
 }  // namespace velmora
