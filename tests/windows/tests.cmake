@@ -9,6 +9,7 @@ add_subdirectory(${VELMORA_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_
 
 add_executable(sidecar_win_tests
   ${CMAKE_CURRENT_LIST_DIR}/system_sounds_test.cc
+  ${CMAKE_CURRENT_LIST_DIR}/key_channel_wake_test.cc
 )
 target_link_libraries(sidecar_win_tests PRIVATE
   -Wl,--start-group sidecar_core sidecar_win32 -Wl,--end-group GTest::gtest_main)
@@ -39,3 +40,4 @@ endfunction()
 
 velmora_add_win_test(win_system_sounds "SystemSoundsSearch.*:ComPtr.*")
 velmora_add_win_test(win_system_sounds_live "SystemSoundsLive.*")
+velmora_add_win_test(win_key_channel_wake "KeyChannelWake.*")

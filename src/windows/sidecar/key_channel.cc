@@ -2,12 +2,14 @@
 
 #include <vector>
 
+#include "address_wait.h"
+
 namespace velmora {
 
 // A single-producer, single-consumer ring. `head` and `tail` count events ever taken and
 // ever stored, so `tail - head` is the fill level and no slot is ever ambiguous.
 // `signal` is bumped on every change the receiver may be waiting for; the receiver
-// sleeps on it with an atomic wait, so the sender only ever bumps and notifies.
+// sleeps on it with address_wait, so the sender only ever bumps and wakes, without a lock.
 struct KeyChannelState {
   explicit KeyChannelState(std::size_t capacity) : slots(capacity) {}
 
@@ -35,7 +37,7 @@ void KeySender::release() noexcept {
   if (!state_) return;
   state_->sender_alive.store(false);
   state_->signal.fetch_add(1);
-  state_->signal.notify_one();
+  address_wake_one(state_->signal);
   state_.reset();
 }
 
@@ -47,7 +49,7 @@ SendResult KeySender::try_send(KeyEvent event) noexcept {
   s.slots[tail % s.slots.size()] = event;
   s.tail.store(tail + 1, std::memory_order_release);
   s.signal.fetch_add(1);
-  s.signal.notify_one();
+  address_wake_one(s.signal);
   return SendResult::Sent;
 }
 
@@ -86,7 +88,7 @@ std::optional<KeyEvent> KeyReceiver::receive() {
       if (s.tail.load(std::memory_order_acquire) != head) continue;
       return std::nullopt;
     }
-    s.signal.wait(seen);
+    address_wait(s.signal, seen);
   }
 }
 
