@@ -68,6 +68,12 @@ class Keyboard(unittest.TestCase):
         self.assertEqual(sidecar.stop(), ([BYE], 0))
         self.assertEqual(BENCH.probe("session-window"), ["absent"])
 
+    def test_session_locks_in_a_row(self):
+        sidecar = Sidecar().expect_ready()
+        self.assertEqual(BENCH.probe("send-session", 7, 300), ["sent"])
+        lines, status = sidecar.stop()
+        self.assertEqual((lines.count('{"event":"session-lock"}'), lines[-1], status), (300, BYE, 0))
+
     def test_parent_that_stops_reading(self):
         sidecar = Sidecar().expect_ready()
         # A small pipe fills after a few dozen lines; the key channel behind it after 256 more.

@@ -41,8 +41,15 @@ void emit_line(std::string text) {
 }
 
 void key_event_pump(KeyReceiver receiver) {
-  while (const std::optional<KeyEvent> event = receiver.receive()) {
-    emit_line(key_event_line(*event));
+  const std::string session_lock = event_line("session-lock") + '\n';
+  while (const std::optional<ChannelItem> item = receiver.receive()) {
+    std::string line = item->kind == Received::Key ? key_event_line(item->key) + '\n' : session_lock;
+    const std::lock_guard<std::recursive_mutex> hold(stdout_lock());
+    (void)platform_write_stdout(line.data(), line.size());
+    // Locks counted while that write was blocked on a full pipe go out before the lock is
+    // released, so a `bye` already waiting for it cannot overtake them.
+    while (receiver.take_session_lock())
+      (void)platform_write_stdout(session_lock.data(), session_lock.size());
   }
 }
 

@@ -5,14 +5,11 @@
 #include <cstdint>
 #include <future>
 #include <string>
-#include <system_error>
-#include <thread>
 
 #include "click_gate.h"
-#include "event_stream.h"
-#include "fatal_error.h"
 #include "keyboard_filter.h"
 #include "platform.h"
+#include "process_state.h"
 #include "win32_handles.h"
 
 namespace velmora {
@@ -60,18 +57,6 @@ LRESULT next_hook(int code, WPARAM message, LPARAM info) {
   return CallNextHookEx(nullptr, code, message, info);
 }
 
-// This thread must never wait on standard output: while a parent that stopped reading
-// keeps the pipe full, the hooks would time out, and the system then passes input on and
-// finally removes the hooks, which would end the lock. The rare line goes out on a
-// short-lived thread instead.
-void write_off_thread(std::string line) {
-  try {
-    std::thread([text = std::move(line)]() mutable { emit_line(std::move(text)); }).detach();
-  } catch (const std::system_error& error) {
-    fatal_error("failed to spawn thread", error.what());
-  }
-}
-
 void run_message_loop() {
   MSG msg{};
   // 0 is WM_QUIT, -1 an error: both end the loop.
@@ -101,7 +86,10 @@ LRESULT CALLBACK mouse_hook(int code, WPARAM message, LPARAM info) {
 
 LRESULT CALLBACK session_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == WM_WTSSESSION_CHANGE && static_cast<std::uint32_t>(wparam) == WTS_SESSION_LOCK) {
-    write_off_thread(event_line("session-lock"));
+    // This thread must never wait on standard output: while a parent that stopped reading
+    // keeps the pipe full, the hooks would time out, and the system then passes input on and
+    // finally removes them. The lock is counted on the key channel; the pump writes it.
+    if (KeySender* sender = key_event_sender.load()) sender->send_session_lock();
     return 0;
   }
   return DefWindowProcW(window, message, wparam, lparam);
