@@ -140,6 +140,21 @@ class Soak(unittest.TestCase):
         self.assert_free()
         self.assert_keys_pass()
 
+    def test_session_locks_counted_while_stdout_is_full(self):
+        sidecar = Sidecar().expect_ready()
+        stop_reading(sidecar)
+        BENCH.focus_desktop()
+        burst(300)
+        self.assertEqual(BENCH.probe("send-session", 7, 300), ["sent"])
+        sidecar.send(STOP)
+        sidecar.out.resume()
+        lines, status = sidecar.finish(timeout=60)
+        # Every lock comes out once the parent reads again, ahead of `bye`.
+        self.assertEqual((lines.count(SESSION_LOCK), lines[-1], status), (300, BYE, 0))
+        self.assertLess(len(key_lines(lines)), 600, "the pipe never filled")
+        self.assert_free()
+
+
 
 if __name__ == "__main__":
     unittest.main()
