@@ -265,6 +265,14 @@ class Sidecar:
         return self.finish()
 
 
+def after_bye(lines):
+    """The lines after `bye`, key lines left out: a key still queued at shutdown may follow it.
+    None when there is no `bye`."""
+    if BYE not in lines:
+        return None
+    return [line for line in lines[lines.index(BYE) + 1:] if json.loads(line).get("event") != "key"]
+
+
 def key_lines(lines):
     """(vk, down) of every key event line; other lines are left out."""
     events = [json.loads(line) for line in lines]

@@ -2,7 +2,7 @@
 
 import unittest
 
-from harness import BENCH, BYE, MARKER, ProbeWindow, Sidecar, downs, inputs, key_lines
+from harness import BENCH, BYE, MARKER, SESSION_LOCK, ProbeWindow, Sidecar, downs, inputs, key_lines
 
 setUpModule = BENCH.start
 tearDownModule = BENCH.stop
@@ -66,6 +66,11 @@ class Keyboard(unittest.TestCase):
         self.assertEqual(sidecar.stop(), ([BYE], 0))
         self.assertEqual(BENCH.probe("session-window"), ["absent"])
 
+    def test_session_locks_in_a_row(self):
+        sidecar = Sidecar().expect_ready()
+        self.assertEqual(BENCH.probe("send-session", 7, 300), ["sent"])
+        lines, status = sidecar.stop()
+        self.assertEqual((lines.count(SESSION_LOCK), lines[-1], status), (300, BYE, 0))
 
 if __name__ == "__main__":
     unittest.main()

@@ -11,7 +11,7 @@ namespace {
 std::vector<std::uint32_t> drain(KeyChannel& channel) {
   { KeySender gone = std::move(channel.sender); }
   std::vector<std::uint32_t> codes;
-  while (const auto event = channel.receiver.receive()) codes.push_back(event->vk);
+  while (const auto event = channel.receiver.receive()) codes.push_back(event->key.vk);
   return codes;
 }
 
@@ -22,13 +22,35 @@ TEST(KeyChannel, FullQueueDropsUntilDrained) {
   }
   EXPECT_EQ(channel.sender.try_send({999, true}), SendResult::Full);
   // Room for exactly one more once one is taken; the ring wraps in order.
-  EXPECT_EQ(channel.receiver.receive()->vk, 0U);
+  EXPECT_EQ(channel.receiver.receive()->key.vk, 0U);
   EXPECT_EQ(channel.sender.try_send({1000, false}), SendResult::Sent);
   EXPECT_EQ(channel.sender.try_send({1001, false}), SendResult::Full);
   std::vector<std::uint32_t> expected;
   for (std::uint32_t vk = 1; vk < key_channel_capacity; ++vk) expected.push_back(vk);
   expected.push_back(1000);
   EXPECT_EQ(drain(channel), expected);
+}
+
+// Session locks are counted, not queued: none is lost while the key queue is full, and
+// every one comes out before the channel reports its end.
+TEST(KeyChannel, SessionLocksCountedWhileQueueIsFull) {
+  KeyChannel channel = make_key_channel();
+  for (std::uint32_t vk = 0; vk < key_channel_capacity; ++vk) {
+    ASSERT_EQ(channel.sender.try_send({vk, true}), SendResult::Sent);
+  }
+  for (int i = 0; i < 3; ++i) channel.sender.send_session_lock();
+  { KeySender gone = std::move(channel.sender); }
+  std::size_t keys = 0;
+  int locks = 0;
+  while (const auto item = channel.receiver.receive()) {
+    if (item->kind == Received::SessionLock) {
+      ++locks;
+    } else {
+      ++keys;
+    }
+  }
+  EXPECT_EQ(locks, 3);
+  EXPECT_EQ(keys, key_channel_capacity);
 }
 
 TEST(KeyChannel, GoneReceiverDisconnects) {
@@ -45,8 +67,8 @@ TEST(KeyChannel, ReceiveEndsOnlyAfterQueueDrained) {
   const auto first = channel.receiver.receive();
   const auto second = channel.receiver.receive();
   ASSERT_TRUE(first && second);
-  EXPECT_TRUE(first->down);
-  EXPECT_FALSE(second->down);
+  EXPECT_TRUE(first->key.down);
+  EXPECT_FALSE(second->key.down);
   EXPECT_FALSE(channel.receiver.receive().has_value());
 }
 
@@ -57,7 +79,7 @@ TEST(KeyChannel, ProducerAndConsumerThreadsKeepOrder) {
   KeyChannel channel = make_key_channel();
   std::vector<std::uint32_t> received;
   std::thread consumer([&received, receiver = std::move(channel.receiver)]() mutable {
-    while (const auto event = receiver.receive()) received.push_back(event->vk);
+    while (const auto event = receiver.receive()) received.push_back(event->key.vk);
   });
   std::thread producer([sender = std::move(channel.sender)]() mutable {
     for (std::uint32_t vk = 0; vk < count; ++vk) {
@@ -77,7 +99,7 @@ TEST(KeyChannel, DroppingProducerLosesOnlyWhatWasNotSent) {
   KeyChannel channel = make_key_channel();
   std::vector<std::uint32_t> received;
   std::thread consumer([&received, receiver = std::move(channel.receiver)]() mutable {
-    while (const auto event = receiver.receive()) received.push_back(event->vk);
+    while (const auto event = receiver.receive()) received.push_back(event->key.vk);
   });
   std::vector<std::uint32_t> sent;
   {

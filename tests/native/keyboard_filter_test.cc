@@ -36,7 +36,7 @@ class KeyboardFilterTest : public testing::Test {
     key_event_sender.store(nullptr);
     { KeySender gone = std::move(channel_.sender); }
     std::vector<Reported> events;
-    while (const auto event = channel_.receiver.receive()) events.push_back({event->vk, event->down});
+    while (const auto event = channel_.receiver.receive()) events.push_back({event->key.vk, event->key.down});
     return events;
   }
 

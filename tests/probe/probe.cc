@@ -175,14 +175,14 @@ int print_session_window() {
   return 0;
 }
 
-int send_session(WPARAM code) {
+int send_session(WPARAM code, unsigned long count) {
   const HWND window = find_session_window();
   if (window == nullptr) {
     print_line("absent");
     return 1;
   }
   // Synchronous: once it returns, the sidecar's window procedure has run.
-  (void)SendMessageW(window, wm_wtssession_change, code, 1);
+  for (unsigned long i = 0; i < count; ++i) (void)SendMessageW(window, wm_wtssession_change, code, 1);
   print_line("sent");
   return 0;
 }
@@ -312,7 +312,7 @@ int send_keys(const std::vector<WORD>& keys) {
 int usage() {
   std::fputs(
       "usage: velmora-probe window [SECONDS] | beep | set-beep 0|1 | clip | session-window |\n"
-      "       send-session CODE | hotkeys-free | send-keys VK... | windows-at-points |\n"
+      "       send-session CODE [COUNT] | hotkeys-free | send-keys VK... | windows-at-points |\n"
       "       foreground | sidecar-threads | shield | close-shield | end-session 0|1\n",
       stderr);
   return 2;
@@ -327,7 +327,8 @@ int run(int argc, char** argv) {
   if (command == "set-beep" && argc == 3) return set_beep(number(2) != 0);
   if (command == "clip") return print_clip();
   if (command == "session-window") return print_session_window();
-  if (command == "send-session" && argc == 3) return send_session(number(2));
+  if (command == "send-session" && (argc == 3 || argc == 4))
+    return send_session(number(2), argc == 4 ? number(3) : 1);
   if (command == "hotkeys-free") return print_hotkeys_free();
   if (command == "windows-at-points") return print_windows_at_points();
   if (command == "foreground") return print_foreground();

@@ -5,6 +5,7 @@ include(${CMAKE_SOURCE_DIR}/cmake/googletest.cmake)
 
 add_executable(sidecar_win_tests
   ${CMAKE_CURRENT_LIST_DIR}/system_sounds_test.cc
+  ${CMAKE_CURRENT_LIST_DIR}/key_channel_wake_test.cc
 )
 target_link_libraries(sidecar_win_tests PRIVATE
   -Wl,--start-group sidecar_core sidecar_win32 -Wl,--end-group GTest::gtest_main)

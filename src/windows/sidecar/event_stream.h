@@ -18,7 +18,8 @@ std::string key_event_line(KeyEvent event);
 // reading loses lines, never the session.
 void emit_line(std::string text);
 
-// Body of the key-event pump thread: one `key` line per KeyEvent, until the channel ends.
+// Body of the key-event pump thread: one `key` line per KeyEvent and one `session-lock`
+// line per session lock counted on the channel, until the channel ends.
 void key_event_pump(KeyReceiver receiver);
 
 }  // namespace velmora

@@ -6,13 +6,9 @@
 #include <future>
 #include <optional>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <utility>
 
 #include "click_gate.h"
-#include "event_stream.h"
-#include "fatal_error.h"
 #include "keyboard_filter.h"
 #include "platform.h"
 #include "process_state.h"
@@ -62,18 +58,6 @@ class SessionNotification {
 
 LRESULT next_hook(int code, WPARAM message, LPARAM info) {
   return CallNextHookEx(nullptr, code, message, info);
-}
-
-// This thread must never wait on standard output: while a parent that stopped reading
-// keeps the pipe full, the hooks would time out, and the system then passes input on and
-// finally removes the hooks, which would end the lock. The rare line goes out on a
-// short-lived thread instead.
-void write_off_thread(std::string line) {
-  try {
-    std::thread([text = std::move(line)]() mutable { emit_line(std::move(text)); }).detach();
-  } catch (const std::system_error& error) {
-    fatal_error("failed to spawn thread", error.what());
-  }
 }
 
 // The hook thread's one click timer, 0 when none is armed. Only the hook thread uses it.
@@ -133,7 +117,10 @@ LRESULT CALLBACK mouse_hook(int code, WPARAM message, LPARAM info) {
 
 LRESULT CALLBACK session_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == WM_WTSSESSION_CHANGE && static_cast<std::uint32_t>(wparam) == WTS_SESSION_LOCK) {
-    write_off_thread(event_line("session-lock"));
+    // This thread must never wait on standard output: while a parent that stopped reading
+    // keeps the pipe full, the hooks would time out, and the system then passes input on and
+    // finally removes them. The lock is counted on the key channel; the pump writes it.
+    if (KeySender* sender = key_event_sender.load()) sender->send_session_lock();
     return 0;
   }
   return DefWindowProcW(window, message, wparam, lparam);

@@ -2,12 +2,15 @@
 
 #include <vector>
 
+#include "address_wait.h"
+
 namespace velmora {
 
 // A single-producer, single-consumer ring. `head` and `tail` count events ever taken and
 // ever stored, so `tail - head` is the fill level and no slot is ever ambiguous.
 // `signal` is bumped on every change the receiver may be waiting for; the receiver
-// sleeps on it with an atomic wait, so the sender only ever bumps and notifies.
+// sleeps on it with address_wait, so the sender only ever bumps and wakes, without a lock.
+// `session_locks` counts locks not yet taken; only the receiver decrements it.
 struct KeyChannelState {
   explicit KeyChannelState(std::size_t capacity) : slots(capacity) {}
 
@@ -15,6 +18,7 @@ struct KeyChannelState {
   std::atomic<std::uint64_t> head{0};
   std::atomic<std::uint64_t> tail{0};
   std::atomic<std::uint32_t> signal{0};
+  std::atomic<std::uint32_t> session_locks{0};
   std::atomic<bool> sender_alive{true};
   std::atomic<bool> receiver_alive{true};
 };
@@ -35,7 +39,7 @@ void KeySender::release() noexcept {
   if (!state_) return;
   state_->sender_alive.store(false);
   state_->signal.fetch_add(1);
-  state_->signal.notify_one();
+  address_wake_one(state_->signal);
   state_.reset();
 }
 
@@ -47,8 +51,15 @@ SendResult KeySender::try_send(KeyEvent event) noexcept {
   s.slots[tail % s.slots.size()] = event;
   s.tail.store(tail + 1, std::memory_order_release);
   s.signal.fetch_add(1);
-  s.signal.notify_one();
+  address_wake_one(s.signal);
   return SendResult::Sent;
+}
+
+void KeySender::send_session_lock() noexcept {
+  KeyChannelState& s = *state_;
+  s.session_locks.fetch_add(1);
+  s.signal.fetch_add(1);
+  address_wake_one(s.signal);
 }
 
 KeyReceiver::KeyReceiver(std::shared_ptr<KeyChannelState> state) : state_(std::move(state)) {}
@@ -69,24 +80,33 @@ void KeyReceiver::release() noexcept {
   state_.reset();
 }
 
-std::optional<KeyEvent> KeyReceiver::receive() {
+bool KeyReceiver::take_session_lock() noexcept {
+  KeyChannelState& s = *state_;
+  // Only this thread decrements, so a count seen above zero stays above zero.
+  if (s.session_locks.load() == 0) return false;
+  s.session_locks.fetch_sub(1);
+  return true;
+}
+
+std::optional<ChannelItem> KeyReceiver::receive() {
   KeyChannelState& s = *state_;
   for (;;) {
     // Read the signal before looking at the queue: a send after this read changes it,
     // so the wait below cannot miss that send.
     const std::uint32_t seen = s.signal.load();
+    if (take_session_lock()) return ChannelItem{Received::SessionLock, {}};
     const std::uint64_t head = s.head.load(std::memory_order_relaxed);
     if (s.tail.load(std::memory_order_acquire) != head) {
       const KeyEvent event = s.slots[head % s.slots.size()];
       s.head.store(head + 1, std::memory_order_release);
-      return event;
+      return ChannelItem{Received::Key, event};
     }
     if (!s.sender_alive.load()) {
-      // The sender may have stored one last event before it went.
-      if (s.tail.load(std::memory_order_acquire) != head) continue;
+      // The sender may have stored one last event or lock before it went.
+      if (s.tail.load(std::memory_order_acquire) != head || s.session_locks.load() != 0) continue;
       return std::nullopt;
     }
-    s.signal.wait(seen);
+    address_wait(s.signal, seen);
   }
 }
 

@@ -15,10 +15,19 @@ struct KeyEvent {
 
 enum class SendResult { Sent, Full, Disconnected };
 
+// What the receiver takes off the channel: a keystroke, or one session lock.
+enum class Received { Key, SessionLock };
+
+struct ChannelItem {
+  Received kind = Received::Key;
+  KeyEvent key;  // only for Received::Key
+};
+
 struct KeyChannelState;
 
 // Sending end of the key-event channel. Exactly one thread sends through it at a time:
-// the queue is single-producer, which is all the keyboard filter needs.
+// the queue is single-producer, which is all the hook thread needs (the keyboard filter
+// and the session window procedure both run there).
 class KeySender {
  public:
   explicit KeySender(std::shared_ptr<KeyChannelState> state);
@@ -30,6 +39,10 @@ class KeySender {
 
   // Never waits and never allocates: a full queue or a gone receiver drops the event.
   SendResult try_send(KeyEvent event) noexcept;
+
+  // Counts one session lock for the receiver. A count, not a queue slot: a lock is never
+  // dropped, however far behind the receiver is. Never waits and never allocates.
+  void send_session_lock() noexcept;
 
  private:
   void release() noexcept;
@@ -46,9 +59,12 @@ class KeyReceiver {
   KeyReceiver& operator=(const KeyReceiver&) = delete;
   ~KeyReceiver();
 
-  // Waits without a time limit; empty only once the queue is drained and every
-  // sender is gone.
-  std::optional<KeyEvent> receive();
+  // Waits without a time limit; empty only once the queue is drained, no session lock is
+  // pending and every sender is gone. Pending session locks come before queued keys.
+  std::optional<ChannelItem> receive();
+
+  // Takes one pending session lock if there is one; never waits.
+  bool take_session_lock() noexcept;
 
  private:
   void release() noexcept;
