@@ -8,33 +8,38 @@ set(VELMORA_STATIC_LINK -static -static-libgcc -static-libstdc++)
 # core, the program, its unit tests and the probe.
 add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX UNICODE _UNICODE _WIN32_WINNT=0x0A00)
 
-add_library(sidecar_win32 STATIC
-  ${SIDECAR_DIR}/end_of_session_win32.cc
-  ${SIDECAR_DIR}/hook_thread_win32.cc
-  ${SIDECAR_DIR}/platform_win32.cc
-  ${SIDECAR_DIR}/shield_win32.cc
-  ${SIDECAR_DIR}/system_sounds_win32.cc
+set(WIN32_DIR ${SRC_DIR}/win32)
+
+# Three layers, each depending only on those below it: the seam's Windows side (a leaf of
+# system calls), the portable core, and the hook thread with its windows on top.
+add_library(sidecar_platform STATIC
+  ${WIN32_DIR}/address_wait_win32.cc
+  ${WIN32_DIR}/hook_services_win32.cc
+  ${WIN32_DIR}/platform_win32.cc
+  ${WIN32_DIR}/system_sounds_win32.cc
 )
-target_link_libraries(sidecar_win32 PUBLIC sidecar_core user32 wtsapi32 powrprof ole32 oleaut32 uuid)
+target_include_directories(sidecar_platform PUBLIC ${SRC_DIR} ${WIN32_DIR})
+target_link_libraries(sidecar_platform PUBLIC user32 powrprof ole32 oleaut32 uuid synchronization)
+# The core calls the seam, so a program that links the core links the seam after it.
+target_link_libraries(sidecar_core PUBLIC sidecar_platform)
+
+add_library(sidecar_hook_thread STATIC
+  ${WIN32_DIR}/end_of_session_win32.cc
+  ${WIN32_DIR}/hook_thread_win32.cc
+  ${WIN32_DIR}/shield_win32.cc
+)
+target_link_libraries(sidecar_hook_thread PUBLIC sidecar_core sidecar_platform wtsapi32)
 
 add_executable(velmora-sidecar WIN32
-  ${SIDECAR_DIR}/main_win32.cc
-  ${SIDECAR_DIR}/allocation_win32.cc
+  ${WIN32_DIR}/main_win32.cc
+  ${WIN32_DIR}/allocation_win32.cc
   ${CMAKE_SOURCE_DIR}/resources/velmora.rc
 )
 # The version resource takes its numbers from project().
 configure_file(${CMAKE_SOURCE_DIR}/resources/velmora_version.h.in ${CMAKE_BINARY_DIR}/generated/velmora_version.h)
 target_include_directories(velmora-sidecar PRIVATE ${CMAKE_BINARY_DIR}/generated)
-# The session driver and the Windows side reference each other; link them as a group.
-target_link_libraries(velmora-sidecar PRIVATE -Wl,--start-group sidecar_core sidecar_win32 -Wl,--end-group)
+target_link_libraries(velmora-sidecar PRIVATE sidecar_hook_thread)
 target_link_options(velmora-sidecar PRIVATE ${VELMORA_STATIC_LINK} -mwindows)
-
-# Every Wine test runs in the one prefix of the build, prepared once by this fixture, one
-# test at a time: two Wine sessions on one prefix collide.
-set(VELMORA_WINEPREFIX ${CMAKE_BINARY_DIR}/wine-prefix)
-set(VELMORA_WINE_ENV WINEPREFIX=${VELMORA_WINEPREFIX} WINEDEBUG=-all WINEDLLOVERRIDES=mscoree=\;mshtml=)
-add_test(NAME wine_prefix COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/wine-prefix.sh ${VELMORA_WINEPREFIX})
-set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine-prefix RESOURCE_LOCK wine-prefix TIMEOUT 300)
 
 # The baselines the Wine figures are measured against, built like the sidecar: optimised,
 # static, GUI subsystem. Not part of `all`: scripts/bench.sh builds them.
@@ -43,8 +48,15 @@ foreach(baseline hook_floor minimal_gui)
   target_link_options(${baseline} PRIVATE ${VELMORA_STATIC_LINK})
 endforeach()
 
+# Every Wine test runs in the one prefix of the build, prepared once by this fixture, one
+# test at a time: two Wine sessions on one prefix collide.
+set(VELMORA_WINEPREFIX ${CMAKE_BINARY_DIR}/wine-prefix)
+set(VELMORA_WINE_ENV WINEPREFIX=${VELMORA_WINEPREFIX} WINEDEBUG=-all WINEDLLOVERRIDES=mscoree=\;mshtml=)
+add_test(NAME wine_prefix COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/wine-prefix.sh ${VELMORA_WINEPREFIX})
+set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine-prefix RESOURCE_LOCK wine-prefix TIMEOUT 300)
+
 # Windows unit tests (run under Wine by CTest) and the end-to-end bench.
-include(${CMAKE_SOURCE_DIR}/tests/windows/tests.cmake OPTIONAL)
+include(${CMAKE_SOURCE_DIR}/tests/win32/tests.cmake OPTIONAL)
 include(${CMAKE_SOURCE_DIR}/tests/e2e/e2e.cmake OPTIONAL)
 
 # The built executable: GUI subsystem, system DLLs only, icon, version and manifest.

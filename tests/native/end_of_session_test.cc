@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "cursor_clip.h"
 #include "fake_platform.h"
 #include "power_guard.h"
 #include "sound_guard.h"

@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "click_gate.h"
+#include "cursor_clip.h"
 #include "end_of_session.h"
 #include "power_guard.h"
 #include "process_state.h"
@@ -183,39 +184,6 @@ void platform_exit(int status) {
   throw fake::ExitCalled{status};
 }
 
-void platform_hook_thread_body(std::promise<HookThreadReport> report_sender) {
-  record("hook_thread_start");
-  fake::HookScript hook;
-  {
-    const std::lock_guard<std::mutex> hold(state_lock);
-    hook = script.hook;
-  }
-  if (hook == fake::HookScript::EndWithoutReport) return;
-  if (hook == fake::HookScript::KeyboardHookFails || hook == fake::HookScript::MouseHookFails) {
-    const LowLevelHook failed =
-        hook == fake::HookScript::KeyboardHookFails ? LowLevelHook::Keyboard : LowLevelHook::Mouse;
-    report_sender.set_value(HookThreadReport{0, HookFailure{failed, platform_last_error_text()}});
-    record("hook_thread_end");
-    return;
-  }
-  report_sender.set_value(HookThreadReport{fake::hook_thread_id, std::nullopt});
-  if (hook == fake::HookScript::EndSessionThenWaitForQuit) {
-    {
-      std::unique_lock<std::mutex> hold(state_lock);
-      state_changed.wait(hold, [] { return script.reader_blocked; });
-    }
-    restore_at_end_of_session();
-    for (int tries = 0; tries < 5000 && !wake_command_loop(); ++tries) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-  }
-  if (hook != fake::HookScript::ReportAndEnd) {
-    std::unique_lock<std::mutex> hold(state_lock);
-    state_changed.wait(hold, [] { return script.quit_delivered; });
-    log.emplace_back("hook_thread_end");
-  }
-}
-
 bool platform_post_quit(std::uint32_t thread_id) {
   const std::lock_guard<std::mutex> hold(state_lock);
   std::string entry = "post_quit " + std::to_string(thread_id);
@@ -334,6 +302,39 @@ void platform_shield_pass_through(bool pass) {
 // --- test helpers -------------------------------------------------------------------
 
 namespace fake {
+
+void hook_thread_body(std::promise<HookThreadReport> report_sender) {
+  record("hook_thread_start");
+  fake::HookScript hook;
+  {
+    const std::lock_guard<std::mutex> hold(state_lock);
+    hook = script.hook;
+  }
+  if (hook == fake::HookScript::EndWithoutReport) return;
+  if (hook == fake::HookScript::KeyboardHookFails || hook == fake::HookScript::MouseHookFails) {
+    const LowLevelHook failed =
+        hook == fake::HookScript::KeyboardHookFails ? LowLevelHook::Keyboard : LowLevelHook::Mouse;
+    report_sender.set_value(HookThreadReport{0, HookFailure{failed, platform_last_error_text()}});
+    record("hook_thread_end");
+    return;
+  }
+  report_sender.set_value(HookThreadReport{fake::hook_thread_id, std::nullopt});
+  if (hook == fake::HookScript::EndSessionThenWaitForQuit) {
+    {
+      std::unique_lock<std::mutex> hold(state_lock);
+      state_changed.wait(hold, [] { return script.reader_blocked; });
+    }
+    restore_at_end_of_session();
+    for (int tries = 0; tries < 5000 && !wake_command_loop(); ++tries) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+  if (hook != fake::HookScript::ReportAndEnd) {
+    std::unique_lock<std::mutex> hold(state_lock);
+    state_changed.wait(hold, [] { return script.quit_delivered; });
+    log.emplace_back("hook_thread_end");
+  }
+}
 
 void reset() {
   {

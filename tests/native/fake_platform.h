@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform.h"
+#include "session_driver.h"
 
 namespace velmora::fake {
 
@@ -66,6 +67,8 @@ void set_screen(std::int32_t width, std::int32_t height);  // default 1920x1080
 void set_mute_result(std::optional<bool> result);          // default false (was not muted)
 void set_com_apartment_entered(bool entered);              // default true
 
+// The hook thread's body, played by the script below; hand it to run_session.
+void hook_thread_body(std::promise<HookThreadReport> report_sender);
 void set_hook_script(HookScript script);  // default ReportAndWaitForQuit
 // The next `count` quit posts fail; a negative count fails them all.
 void set_post_quit_failures(int count);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "fake_platform.h"
+#include "cursor_clip.h"
 #include "fatal_error.h"
 #include "power_guard.h"
 #include "sound_guard.h"

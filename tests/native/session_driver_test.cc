@@ -102,7 +102,7 @@ void expect_run_invariants(const Calls& calls) {
 }
 
 TEST_F(SessionDriverTest, NormalRunOrder) {
-  EXPECT_EQ(run_session(), 0);
+  EXPECT_EQ(run_session(fake::hook_thread_body), 0);
   const Calls calls = fake::calls();
   EXPECT_TRUE(in_order(calls, start_up));
   EXPECT_TRUE(in_order(calls, shut_down));
@@ -115,7 +115,7 @@ TEST_F(SessionDriverTest, NormalRunOrder) {
 
 TEST_F(SessionDriverTest, DiagnosticRunChangesNothing) {
   fake::set_env(u"1");
-  EXPECT_EQ(run_session(), 0);
+  EXPECT_EQ(run_session(fake::hook_thread_body), 0);
   const Calls calls = fake::calls();
   expect_run_invariants(calls);
   for (const auto& [apply, restore] : apply_restore)
@@ -137,7 +137,7 @@ TEST_F(SessionDriverTest, OnlyExactlyOneMeansDiagnostic) {
   }
   // The decision reaches the run: a leading zero is normal mode, guards and all.
   fake::set_env(u"01");
-  EXPECT_EQ(run_session(), 0);
+  EXPECT_EQ(run_session(fake::hook_thread_body), 0);
   EXPECT_TRUE(in_order(fake::calls(), start_up));
 }
 
@@ -188,14 +188,14 @@ TEST_F(SessionDriverTest, CommandLoopEnds) {
 
 TEST_F(SessionDriverTest, StopLineEndsRunWithBye) {
   fake::set_stdin({"{\"cmd\":\"stop\"}\n", "{\"cmd\":\"stop\"}\n"});
-  EXPECT_EQ(run_session(), 0);
+  EXPECT_EQ(run_session(fake::hook_thread_body), 0);
   EXPECT_EQ(fake::stdout_text(), "{\"event\":\"ready\"}\n{\"event\":\"bye\"}\n");
   EXPECT_EQ(fake::stdin_chunks_left(), 1U);
 }
 
 TEST_F(SessionDriverTest, HookThreadEndingWithoutIdGetsNoQuit) {
   fake::set_hook_script(fake::HookScript::EndWithoutReport);
-  EXPECT_EQ(run_session(), 0);
+  EXPECT_EQ(run_session(fake::hook_thread_body), 0);
   const Calls calls = fake::calls();
   EXPECT_FALSE(contains(calls, "post_quit 4242"));
   EXPECT_TRUE(contains(calls, "clip_cursor 960 540 961 541")) << "the cursor is confined all the same";
@@ -225,7 +225,7 @@ TEST_F(SessionDriverTest, HookThatCannotBeInstalledEndsWithStatus102) {
     fake::reset();
     fake::set_hook_script(c.script);
     try {
-      (void)run_session();
+      (void)run_session(fake::hook_thread_body);
       ADD_FAILURE() << "the run went on without its hook";
     } catch (const fake::ExitCalled& exit) {
       EXPECT_EQ(exit.status, 102);
@@ -241,7 +241,7 @@ TEST_F(SessionDriverTest, HookThatCannotBeInstalledEndsWithStatus102) {
 
 TEST_F(SessionDriverTest, ComLeftOnlyWhenEntered) {
   fake::set_com_apartment_entered(false);
-  EXPECT_EQ(run_session(), 0);
+  EXPECT_EQ(run_session(fake::hook_thread_body), 0);
   const Calls calls = fake::calls();
   EXPECT_TRUE(contains(calls, "set_system_sounds_mute 1")) << "the audio calls still run";
   EXPECT_FALSE(contains(calls, "com_uninitialize"));
@@ -250,7 +250,7 @@ TEST_F(SessionDriverTest, ComLeftOnlyWhenEntered) {
 
 TEST_F(SessionDriverTest, UndeliveredQuitIsPostedAgain) {
   fake::set_post_quit_failures(2);
-  EXPECT_EQ(run_session(), 0);
+  EXPECT_EQ(run_session(fake::hook_thread_body), 0);
   Calls calls = fake::calls();
   const auto first = std::find(calls.begin(), calls.end(), "post_quit 4242 failed");
   ASSERT_NE(first, calls.end());
@@ -262,7 +262,7 @@ TEST_F(SessionDriverTest, UndeliveredQuitIsPostedAgain) {
 TEST_F(SessionDriverTest, UndeliverableQuitToEndedThreadDoesNotHang) {
   fake::set_hook_script(fake::HookScript::ReportAndEnd);
   fake::set_post_quit_failures(-1);
-  EXPECT_EQ(run_session(), 0);
+  EXPECT_EQ(run_session(fake::hook_thread_body), 0);
   const Calls calls = fake::calls();
   EXPECT_TRUE(contains(calls, "post_quit 4242 failed"));
   EXPECT_FALSE(contains(calls, "post_quit 4242"));
@@ -277,7 +277,7 @@ TEST_F(SessionDriverTest, UndeliverableQuitToEndedThreadDoesNotHang) {
 TEST_F(SessionDriverTest, EndOfSessionRestoresOnceThenRunEndsWithBye) {
   fake::set_hook_script(fake::HookScript::EndSessionThenWaitForQuit);
   fake::set_stdin_blocks(true);
-  EXPECT_EQ(run_session(), 0);
+  EXPECT_EQ(run_session(fake::hook_thread_body), 0);
   const Calls calls = fake::calls();
   const auto ready = std::find(calls.begin(), calls.end(), "write_stdout {\"event\":\"ready\"}");
   ASSERT_NE(ready, calls.end());
@@ -306,7 +306,7 @@ TEST_F(SessionDriverTest, EndOfSessionRestoresOnceThenRunEndsWithBye) {
 }
 
 TEST_F(SessionDriverTest, LateEndOfSessionRestoresNothingTwice) {
-  EXPECT_EQ(run_session(), 0);
+  EXPECT_EQ(run_session(fake::hook_thread_body), 0);
   fake::clear_calls();
   restore_at_end_of_session();
   EXPECT_TRUE(wake_command_loop()) << "the command loop has ended already";

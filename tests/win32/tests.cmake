@@ -1,5 +1,5 @@
 # Windows unit tests: built with mingw-w64, run by CTest under Wine (the toolchain file sets
-# CMAKE_CROSSCOMPILING_EMULATOR). Select them with `ctest -R win_`.
+# CMAKE_CROSSCOMPILING_EMULATOR). Select them with `ctest -L windows`.
 
 include(${CMAKE_SOURCE_DIR}/cmake/googletest.cmake)
 
@@ -7,8 +7,7 @@ add_executable(sidecar_win_tests
   ${CMAKE_CURRENT_LIST_DIR}/system_sounds_test.cc
   ${CMAKE_CURRENT_LIST_DIR}/key_channel_wake_test.cc
 )
-target_link_libraries(sidecar_win_tests PRIVATE
-  -Wl,--start-group sidecar_core sidecar_win32 -Wl,--end-group GTest::gtest_main)
+target_link_libraries(sidecar_win_tests PRIVATE sidecar_core GTest::gtest_main)
 # The scripts are designated initialisers that name only what differs from the defaults.
 # GCC 12 at -O3 also reports false -Wrestrict and -Wmaybe-uninitialized inside libstdc++'s
 # string concatenation and the vector members of the case tables.

@@ -1,14 +1,18 @@
 #pragma once
 
 // The seam between the sidecar's logic and the operating system. Each function is a thin
-// wrapper over one platform call (or a short fixed sequence of them). The Windows build
-// links the *_win32.cc implementations; the native tests link a recording fake, so the
-// start-up and shutdown orders and the save-and-restore logic run where Windows is absent.
+// wrapper over one platform call (or a short fixed sequence of them) and calls nothing of
+// the sidecar's own: the seam is a leaf. The Windows build links the implementations in
+// src/win32/; the native tests link a recording fake, so the start-up and shutdown orders
+// and the save-and-restore logic run where Windows is absent.
+//
+// A few portable headers (click_gate.h, keyboard_filter.h, power_guard.h) carry Windows
+// message and flag values as plain numbers, so that the logic deciding on them builds and
+// is tested natively; src/win32/hook_thread_win32.cc checks them against <windows.h>.
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <future>
 #include <optional>
 #include <string>
 
@@ -51,25 +55,6 @@ std::string platform_last_error_text();
 [[noreturn]] void platform_exit(int status);
 
 // --- Hook thread ----------------------------------------------------------------------
-
-enum class LowLevelHook { Keyboard, Mouse };
-
-struct HookFailure {
-  LowLevelHook hook = LowLevelHook::Keyboard;
-  std::string error_text;  // the system's error, taken right after the failing call
-};
-
-// What the hook thread sends, once, on its thread-id channel: its identifier once the
-// hooks, hotkeys and session window are in place, or which low-level hook could not be
-// installed. After a failure the thread undoes what it had set up and ends by itself.
-struct HookThreadReport {
-  std::uint32_t thread_id = 0;
-  std::optional<HookFailure> failure;
-};
-
-// The hook thread's body: installs the hooks, hotkeys and session window, sends its
-// report once, runs its message loop until WM_QUIT, tears everything down.
-void platform_hook_thread_body(std::promise<HookThreadReport> report_sender);
 
 // PostThreadMessageW(thread_id, WM_QUIT, 0, 0); true when the message was queued.
 bool platform_post_quit(std::uint32_t thread_id);

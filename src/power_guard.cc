@@ -1,12 +1,10 @@
 #include "power_guard.h"
 
 #include <array>
-#include <utility>
 
 namespace velmora {
 
 GuardSlot<PowerSnapshot> saved_power;
-CursorSlot cursor_slot;
 std::atomic<bool> awake_requested{false};
 
 namespace {
@@ -97,29 +95,6 @@ void restore_power_actions() {
   }
   // Also brings back the scheme that was active at start if the user switched meanwhile.
   platform_power_set_active_scheme(snapshot->scheme);
-}
-
-ClipRect centre_pixel(std::int32_t width, std::int32_t height) {
-  const std::int32_t x = width / 2;
-  const std::int32_t y = height / 2;
-  return ClipRect{x, y, x + 1, y + 1};
-}
-
-void confine_cursor() {
-  const std::lock_guard<std::mutex> hold(cursor_slot.lock);
-  if (cursor_slot.hold != CursorHold::Free) return;
-  const std::int32_t width = platform_screen_width();
-  const std::int32_t height = platform_screen_height();
-  const ClipRect rect = centre_pixel(width, height);
-  platform_clip_cursor(&rect);
-  cursor_slot.hold = CursorHold::Confined;
-}
-
-void release_cursor() {
-  const std::lock_guard<std::mutex> hold(cursor_slot.lock);
-  const CursorHold was = std::exchange(cursor_slot.hold, CursorHold::GivenBack);
-  if (was != CursorHold::Confined) return;
-  platform_clip_cursor(nullptr);
 }
 
 }  // namespace velmora

@@ -9,13 +9,27 @@
 #include <utility>
 
 #include "click_gate.h"
+#include "hook_services_win32.h"
 #include "keyboard_filter.h"
 #include "platform.h"
+#include "power_guard.h"
 #include "process_state.h"
 #include "shield_win32.h"
 #include "win32_handles.h"
 
 namespace velmora {
+
+// The portable units decide on these values as plain numbers, so that they build and are
+// tested natively; here they meet the platform's own definitions.
+static_assert(wm_mousemove == WM_MOUSEMOVE && wm_lbuttondown == WM_LBUTTONDOWN &&
+              wm_lbuttonup == WM_LBUTTONUP && wm_rbuttondown == WM_RBUTTONDOWN &&
+              wm_rbuttonup == WM_RBUTTONUP);
+static_assert(is_key_down_message(WM_KEYDOWN) && is_key_down_message(WM_SYSKEYDOWN) &&
+              !is_key_down_message(WM_KEYUP) && !is_key_down_message(WM_SYSKEYUP));
+static_assert(es_continuous == ES_CONTINUOUS && es_system_required == ES_SYSTEM_REQUIRED &&
+              es_display_required == ES_DISPLAY_REQUIRED);
+static_assert(static_cast<int>(MouseButton::Left) == 0 && static_cast<int>(MouseButton::Right) == 1);
+
 namespace {
 
 // Registers the hotkey table with no window, so WM_HOTKEY lands in this thread's queue,
@@ -60,13 +74,6 @@ LRESULT next_hook(int code, WPARAM message, LPARAM info) {
   return CallNextHookEx(nullptr, code, message, info);
 }
 
-// The hook thread's one click timer, 0 when none is armed. Only the hook thread uses it.
-UINT_PTR click_timer = 0;
-
-bool is_click_timer(const MSG& msg) {
-  return msg.message == WM_TIMER && msg.hwnd == nullptr && click_timer != 0 && msg.wParam == click_timer;
-}
-
 // A driver that is gone no longer listens; the thread carries on as it would have.
 void send_report(std::promise<HookThreadReport>& sender, HookThreadReport report) {
   try {
@@ -88,9 +95,7 @@ void run_message_loop() {
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
     // A hotkey is taken so that its usual action (mute, media, browser, launch) never runs.
     if (msg.message == WM_HOTKEY) continue;
-    if (is_click_timer(msg)) {
-      (void)KillTimer(nullptr, click_timer);  // one-shot
-      click_timer = 0;
+    if (take_click_timer(msg)) {
       click_timer_elapsed();
       continue;
     }
@@ -126,14 +131,7 @@ LRESULT CALLBACK session_window_proc(HWND window, UINT message, WPARAM wparam, L
   return DefWindowProcW(window, message, wparam, lparam);
 }
 
-void platform_start_click_timer(unsigned milliseconds) {
-  // A fresh timer rather than a re-armed one: the replacing form of SetTimer is defined
-  // only for window timers.
-  if (click_timer != 0) (void)KillTimer(nullptr, click_timer);
-  click_timer = SetTimer(nullptr, 0, milliseconds, nullptr);
-}
-
-void platform_hook_thread_body(std::promise<HookThreadReport> report_sender) {
+void hook_thread_body(std::promise<HookThreadReport> report_sender) {
   const DWORD thread_id = GetCurrentThreadId();
   // Give the thread its message queue before anything else: hotkeys registered on a
   // thread without one may fail to unregister later (seen under Wine once the main

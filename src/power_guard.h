@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <optional>
 
 #include "guard_slot.h"
@@ -30,16 +29,6 @@ struct PowerSnapshot {
 
 extern GuardSlot<PowerSnapshot> saved_power;
 
-// The cursor is taken at most once and given back at most once, by whichever thread comes
-// first: the main thread at shutdown or the end of the session on the hook thread. Once
-// given back it is never taken again, even by a confinement that comes late.
-enum class CursorHold : std::uint8_t { Free, Confined, GivenBack };
-struct CursorSlot {
-  std::mutex lock;
-  CursorHold hold = CursorHold::Free;  // guarded by lock
-};
-extern CursorSlot cursor_slot;
-
 // Whether the main thread holds a wake request, so that it is ended at most once.
 extern std::atomic<bool> awake_requested;
 
@@ -51,12 +40,5 @@ void keep_awake();
 void end_keep_awake();
 void neutralize_power_actions();
 void restore_power_actions();
-
-// The one-pixel rectangle at the centre of a display of the given size.
-ClipRect centre_pixel(std::int32_t width, std::int32_t height);
-// Pins the cursor only. Hiding it is the shield's work: the show count belongs to the
-// thread that owns the window under the pointer, and the main thread owns none.
-void confine_cursor();
-void release_cursor();
 
 }  // namespace velmora

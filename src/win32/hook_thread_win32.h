@@ -3,6 +3,9 @@
 #include <windows.h>
 
 #include <array>
+#include <future>
+
+#include "session_driver.h"
 
 namespace velmora {
 
@@ -17,6 +20,10 @@ inline constexpr std::array<UINT, 16> hotkey_keys = {
     VK_LAUNCH_MAIL,  VK_LAUNCH_MEDIA_SELECT, VK_LAUNCH_APP1,       VK_LAUNCH_APP2};
 
 inline constexpr wchar_t session_window_class[] = L"VelmoraSidecarWts";
+
+// The hook thread's body, handed to run_session: the low-level hooks, the hotkeys, the
+// session window and the shield, then the message loop that serves them until WM_QUIT.
+void hook_thread_body(std::promise<HookThreadReport> report_sender);
 
 LRESULT CALLBACK keyboard_hook(int code, WPARAM message, LPARAM info);
 LRESULT CALLBACK mouse_hook(int code, WPARAM message, LPARAM info);

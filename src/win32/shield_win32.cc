@@ -1,16 +1,12 @@
 #include "shield_win32.h"
 
-#include <atomic>
 #include <optional>
 
 #include "end_of_session_win32.h"
-#include "platform.h"
+#include "hook_services_win32.h"
 
 namespace velmora {
 namespace {
-
-// The shield of the hook thread, for the pass-through switch; null while there is none.
-std::atomic<HWND> current_shield{nullptr};
 
 // Alpha 1 of 255: nothing shows, but a fully transparent layered window would not be
 // hit-tested and input would fall through to the windows beneath.
@@ -64,7 +60,7 @@ LRESULT CALLBACK shield_window_proc(HWND window, UINT message, WPARAM wparam, LP
 }  // namespace
 
 void ShieldCloser::operator()(HWND shield) const noexcept {
-  current_shield.store(nullptr);
+  publish_shield(nullptr);
   (void)DestroyWindow(shield);
 }
 
@@ -86,17 +82,8 @@ UniqueShield create_shield(HINSTANCE module) {
   if (!shield) return shield;
   (void)SetLayeredWindowAttributes(shield.get(), 0, shield_alpha, LWA_ALPHA);
   (void)ShowWindow(shield.get(), SW_SHOWNOACTIVATE);
-  current_shield.store(shield.get());
+  publish_shield(shield.get());
   return shield;
-}
-
-void platform_shield_pass_through(bool pass) {
-  const HWND shield = current_shield.load();
-  if (shield == nullptr) return;
-  // Layered and transparent together make a window invisible to hit-testing.
-  const LONG_PTR style = GetWindowLongPtrW(shield, GWL_EXSTYLE);
-  (void)SetWindowLongPtrW(shield, GWL_EXSTYLE,
-                          pass ? (style | WS_EX_TRANSPARENT) : (style & ~WS_EX_TRANSPARENT));
 }
 
 }  // namespace velmora

@@ -1,5 +1,6 @@
 #include "end_of_session.h"
 
+#include "cursor_clip.h"
 #include "event_stream.h"
 #include "platform.h"
 #include "power_guard.h"

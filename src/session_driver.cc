@@ -9,6 +9,7 @@
 #include <system_error>
 #include <thread>
 
+#include "cursor_clip.h"
 #include "event_stream.h"
 #include "fatal_error.h"
 #include "key_channel.h"
@@ -77,14 +78,14 @@ struct HookThread {
   std::shared_ptr<std::atomic<bool>> ended = std::make_shared<std::atomic<bool>>(false);
 };
 
-HookThread start_hook_thread() {
+HookThread start_hook_thread(HookThreadBody body) {
   HookThread hook;
   std::promise<HookThreadReport> report_sender;
   std::future<HookThreadReport> report_receiver = report_sender.get_future();
-  hook.thread = spawn_thread([sender = std::move(report_sender), ended = hook.ended]() mutable {
+  hook.thread = spawn_thread([body, sender = std::move(report_sender), ended = hook.ended]() mutable {
     // An abnormal end of the hook thread is discarded; shutdown goes on as usual.
     try {
-      platform_hook_thread_body(std::move(sender));
+      body(std::move(sender));
     } catch (...) {
     }
     ended->store(true);
@@ -154,14 +155,14 @@ LoopEnd run_command_loop() {
   }
 }
 
-int run_session() {
+int run_session(HookThreadBody hook_thread_body) {
   const bool diagnostic = decide_diagnostic(platform_get_env(u"VELMORA_DIAG"));
   diagnostic_mode.store(diagnostic);
   platform_mark_input_reader();
   start_key_event_pump();
   bool in_apartment = false;
   if (!diagnostic) in_apartment = apply_guards();
-  HookThread hook = start_hook_thread();
+  HookThread hook = start_hook_thread(hook_thread_body);
   if (hook.failure) abandon_start(hook, diagnostic, in_apartment);
   if (!diagnostic) confine_cursor();
   emit_line(event_line("ready"));

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+
+#include "platform.h"
+
+namespace velmora {
+
+// The cursor is taken at most once and given back at most once, by whichever thread comes
+// first: the main thread at shutdown or the end of the session on the hook thread. Once
+// given back it is never taken again, even by a confinement that comes late.
+enum class CursorHold : std::uint8_t { Free, Confined, GivenBack };
+struct CursorSlot {
+  std::mutex lock;
+  CursorHold hold = CursorHold::Free;  // guarded by lock
+};
+extern CursorSlot cursor_slot;
+
+// The one-pixel rectangle at the centre of a display of the given size.
+ClipRect centre_pixel(std::int32_t width, std::int32_t height);
+// Pins the cursor only. Hiding it is the shield's work: the show count belongs to the
+// thread that owns the window under the pointer, and the main thread owns none.
+void confine_cursor();
+void release_cursor();
+
+}  // namespace velmora
