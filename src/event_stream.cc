@@ -20,25 +20,29 @@ constexpr std::string_view session_lock_line = "{\"event\":\"session-lock\"}\n";
 // The longest key line, {"down":false,"event":"key","vk":4294967295}, and its line feed.
 constexpr std::size_t key_line_capacity = 46;
 
-struct KeyLine {
-  char text[key_line_capacity];
+// Keys already queued when the pump wakes go out together, up to this many lines a write:
+// fewer writes for a parent that fell behind, and no wait for keys that are not there yet.
+constexpr std::size_t lines_per_write = 64;
+
+// Whole lines, composed in place on the stack.
+struct Lines {
+  char text[lines_per_write * key_line_capacity];
   std::size_t size = 0;
+  std::size_t count = 0;
 };
 
-// The lines have one fixed shape each, so they are written straight into a buffer on the
-// stack: members already in key order, nothing to escape, no allocation per line.
-KeyLine compose_key_line(KeyEvent event) {
+// The lines have one fixed shape each, so they are written straight into the buffer:
+// members already in key order, nothing to escape, no allocation per line.
+void append_key_line(Lines& lines, KeyEvent event) {
   constexpr std::string_view down_prefix = "{\"down\":true,\"event\":\"key\",\"vk\":";
   constexpr std::string_view up_prefix = "{\"down\":false,\"event\":\"key\",\"vk\":";
   const std::string_view prefix = event.down ? down_prefix : up_prefix;
-  KeyLine line;
-  char* end = line.text + key_line_capacity;
-  char* next = std::copy(prefix.begin(), prefix.end(), line.text);
-  next = std::to_chars(next, end, event.vk).ptr;
+  char* next = std::copy(prefix.begin(), prefix.end(), lines.text + lines.size);
+  next = std::to_chars(next, lines.text + sizeof(lines.text), event.vk).ptr;
   *next++ = '}';
   *next++ = '\n';
-  line.size = static_cast<std::size_t>(next - line.text);
-  return line;
+  lines.size = static_cast<std::size_t>(next - lines.text);
+  ++lines.count;
 }
 
 void write_locked(std::string_view text) { (void)platform_write_stdout(text.data(), text.size()); }
@@ -54,7 +58,8 @@ std::string event_line(std::string_view event_name) {
 }
 
 std::string key_event_line(KeyEvent event) {
-  const KeyLine line = compose_key_line(event);
+  Lines line;
+  append_key_line(line, event);
   return std::string(line.text, line.size - 1);
 }
 
@@ -68,9 +73,17 @@ void emit_line(std::string text) {
 
 void key_event_pump(KeyReceiver receiver) {
   while (const std::optional<ChannelItem> item = receiver.receive()) {
-    const KeyLine key = item->kind == Received::Key ? compose_key_line(item->key) : KeyLine{};
+    Lines keys;
+    if (item->kind == Received::Key) {
+      append_key_line(keys, item->key);
+      while (keys.count < lines_per_write) {
+        const std::optional<KeyEvent> next = receiver.take_key();
+        if (!next) break;
+        append_key_line(keys, *next);
+      }
+    }
     const std::lock_guard<std::recursive_mutex> hold(stdout_lock());
-    write_locked(item->kind == Received::Key ? std::string_view(key.text, key.size) : session_lock_line);
+    write_locked(item->kind == Received::Key ? std::string_view(keys.text, keys.size) : session_lock_line);
     // Locks counted while that write was blocked on a full pipe go out before the lock is
     // released, so a `bye` already waiting for it cannot overtake them.
     while (receiver.take_session_lock()) write_locked(session_lock_line);

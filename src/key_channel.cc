@@ -95,19 +95,26 @@ std::optional<ChannelItem> KeyReceiver::receive() {
     // so the wait below cannot miss that send.
     const std::uint32_t seen = s.signal.load();
     if (take_session_lock()) return ChannelItem{Received::SessionLock, {}};
-    const std::uint64_t head = s.head.load(std::memory_order_relaxed);
-    if (s.tail.load(std::memory_order_acquire) != head) {
-      const KeyEvent event = s.slots[head % s.slots.size()];
-      s.head.store(head + 1, std::memory_order_release);
-      return ChannelItem{Received::Key, event};
-    }
+    if (const std::optional<KeyEvent> event = take_key()) return ChannelItem{Received::Key, *event};
     if (!s.sender_alive.load()) {
       // The sender may have stored one last event or lock before it went.
-      if (s.tail.load(std::memory_order_acquire) != head || s.session_locks.load() != 0) continue;
+      if (s.tail.load(std::memory_order_acquire) != s.head.load(std::memory_order_relaxed) ||
+          s.session_locks.load() != 0) {
+        continue;
+      }
       return std::nullopt;
     }
     address_wait(s.signal, seen);
   }
+}
+
+std::optional<KeyEvent> KeyReceiver::take_key() noexcept {
+  KeyChannelState& s = *state_;
+  const std::uint64_t head = s.head.load(std::memory_order_relaxed);
+  if (s.tail.load(std::memory_order_acquire) == head) return std::nullopt;
+  const KeyEvent event = s.slots[head % s.slots.size()];
+  s.head.store(head + 1, std::memory_order_release);
+  return event;
 }
 
 KeyChannel make_key_channel(std::size_t capacity) {

@@ -66,6 +66,9 @@ class KeyReceiver {
   // Takes one pending session lock if there is one; never waits.
   bool take_session_lock() noexcept;
 
+  // Takes the next queued key if there is one; never waits.
+  std::optional<KeyEvent> take_key() noexcept;
+
  private:
   void release() noexcept;
   std::shared_ptr<KeyChannelState> state_;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -75,6 +76,27 @@ TEST_F(EventStreamTest, PumpWritesKeysInOrderAndEndsWithSender) {
             "{\"down\":true,\"event\":\"key\",\"vk\":65}\n"
             "{\"down\":false,\"event\":\"key\",\"vk\":65}\n"
             "{\"down\":true,\"event\":\"key\",\"vk\":13}\n");
+}
+
+// Keys already queued go out whole and in order, several to a write; the longest line
+// fills the buffer to its last byte (ASan watches the edge).
+TEST_F(EventStreamTest, PumpBatchesQueuedKeysIntoWholeLines) {
+  constexpr std::uint32_t widest = 4294967295U;
+  KeyChannel channel = make_key_channel();
+  std::string expected;
+  {
+    KeySender sender = std::move(channel.sender);
+    for (int i = 0; i < 200; ++i) {
+      ASSERT_EQ(sender.try_send({widest, false}), SendResult::Sent);
+      expected += "{\"down\":false,\"event\":\"key\",\"vk\":4294967295}\n";
+    }
+  }
+  key_event_pump(std::move(channel.receiver));
+  EXPECT_EQ(fake::stdout_text(), expected);
+  const auto calls = fake::calls();
+  EXPECT_LE(std::count_if(calls.begin(), calls.end(),
+                          [](const std::string& c) { return c.starts_with("write_stdout"); }),
+            4);
 }
 
 }  // namespace
