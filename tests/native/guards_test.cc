@@ -156,30 +156,6 @@ TEST_F(GuardTest, CursorGivenBackAtMostOnceAndNeverTakenAgain) {
   EXPECT_TRUE(fake::calls().empty());
 }
 
-struct ScreenCase {
-  std::int32_t width, height;
-  ClipRect rect;
-};
-
-TEST_F(GuardTest, CursorConfinedToCentrePixel) {
-  const ScreenCase cases[] = {
-      {1920, 1080, {960, 540, 961, 541}},
-      {1366, 768, {683, 384, 684, 385}},
-      {1365, 767, {682, 383, 683, 384}},
-      {0, 0, {0, 0, 1, 1}},
-  };
-  for (const ScreenCase& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.width << "x" << c.height);
-    fake::reset();
-    fake::set_screen(c.width, c.height);
-    confine_cursor();
-    release_cursor();
-    const std::string clip = "clip_cursor " + std::to_string(c.rect.left) + " " + std::to_string(c.rect.top) +
-                             " " + std::to_string(c.rect.right) + " " + std::to_string(c.rect.bottom);
-    EXPECT_EQ(fake::calls(), (Calls{"screen_width", "screen_height", clip, "clip_cursor null"}));
-  }
-}
-
 struct MuteCase {
   std::optional<bool> found;  // what set_system_sounds_mute returns
   Calls restore;
