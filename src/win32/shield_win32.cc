@@ -40,9 +40,10 @@ LRESULT CALLBACK shield_window_proc(HWND window, UINT message, WPARAM wparam, LP
       // down, nor with it the one window that hears of the end of the session.
       return 0;
     case WM_MOUSEACTIVATE:
-      return MA_NOACTIVATE;
     case WM_POINTERACTIVATE:
-      return PA_NOACTIVATE;
+      // Neither a click nor a touch activates the shield; the two answers share a value.
+      static_assert(MA_NOACTIVATE == PA_NOACTIVATE);
+      return MA_NOACTIVATE;
     case WM_SETCURSOR:
       SetCursor(nullptr);
       return TRUE;
