@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "bench_platform.h"
-#include "key_channel.h"
+#include "event_channel.h"
 #include "keyboard_filter.h"
 #include "process_state.h"
 
@@ -27,10 +27,10 @@ HookVerdict filter_call(std::uint64_t n) {
   return keyboard_filter(0, message, 0x41 + static_cast<std::uint32_t>(n % 26));
 }
 
-void publish(KeySender* sender) {
+void publish(EventSender* sender) {
   capture_active.store(true);
   diagnostic_mode.store(false);
-  key_event_sender.store(sender);
+  event_sender.store(sender);
 }
 
 double seconds(Clock::duration elapsed) { return std::chrono::duration<double>(elapsed).count(); }
@@ -64,16 +64,16 @@ void report(benchmark::State& state, std::uint64_t allocated, std::uint64_t swal
 // Batches of 256 calls into an emptied queue, timed per batch; the queue is drained on
 // this thread between batches, outside the timing, so every call takes the send path.
 void BM_keyboard_filter_send(benchmark::State& state) {
-  KeyChannel channel = make_key_channel();
+  EventChannel channel = make_event_channel();
   publish(&channel.sender);
   Tally tally;
   for (auto _ : state) {
-    timed_calls(state, tally, key_channel_capacity);
-    for (std::size_t i = 0; i < key_channel_capacity; ++i) (void)channel.receiver.receive();
+    timed_calls(state, tally, event_channel_capacity);
+    for (std::size_t i = 0; i < event_channel_capacity; ++i) (void)channel.receiver.receive();
   }
-  key_event_sender.store(nullptr);
-  report(state, tally.allocated, tally.swallowed / key_channel_capacity);
-  state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(key_channel_capacity));
+  event_sender.store(nullptr);
+  report(state, tally.allocated, tally.swallowed / event_channel_capacity);
+  state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(event_channel_capacity));
 }
 BENCHMARK(BM_keyboard_filter_send)->UseManualTime();
 
@@ -81,8 +81,8 @@ BENCHMARK(BM_keyboard_filter_send)->UseManualTime();
 // key presses; the call is timed alone, then the consumer is given time to go back to
 // sleep.
 void BM_keyboard_filter_wake_consumer(benchmark::State& state) {
-  KeyChannel channel = make_key_channel();
-  auto sender = std::make_unique<KeySender>(std::move(channel.sender));
+  EventChannel channel = make_event_channel();
+  auto sender = std::make_unique<EventSender>(std::move(channel.sender));
   std::atomic<std::uint64_t> received{0};
   std::thread consumer([&received, receiver = std::move(channel.receiver)]() mutable {
     while (receiver.receive()) {
@@ -99,7 +99,7 @@ void BM_keyboard_filter_wake_consumer(benchmark::State& state) {
     }
     std::this_thread::sleep_for(std::chrono::microseconds(20));
   }
-  key_event_sender.store(nullptr);
+  event_sender.store(nullptr);
   sender.reset();  // ends the consumer's receive
   consumer.join();
   report(state, tally.allocated, tally.swallowed);
@@ -108,7 +108,7 @@ BENCHMARK(BM_keyboard_filter_wake_consumer)->UseManualTime()->Iterations(5000);
 
 // Nobody receives and the queue is full: every call takes the drop path.
 void BM_keyboard_filter_queue_full(benchmark::State& state) {
-  KeyChannel channel = make_key_channel();
+  EventChannel channel = make_event_channel();
   while (channel.sender.try_send(KeyEvent{0x41, true}) == SendResult::Sent) {
   }
   publish(&channel.sender);
@@ -119,7 +119,7 @@ void BM_keyboard_filter_queue_full(benchmark::State& state) {
     swallowed += filter_call(calls++) == HookVerdict::Swallow ? 1 : 0;
   }
   const std::uint64_t allocated = bench::thread_allocations() - before;
-  key_event_sender.store(nullptr);
+  event_sender.store(nullptr);
   report(state, allocated, swallowed);
 }
 BENCHMARK(BM_keyboard_filter_queue_full);

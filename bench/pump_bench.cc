@@ -1,4 +1,4 @@
-// Lines per second from the key-event pump into a pipe, beside a plain loop that writes
+// Lines per second from the event pump into a pipe, beside a plain loop that writes
 // the same lines into the same kind of pipe with one write each (the limit). In both, a
 // reader thread drains the pipe to /dev/null, and each iteration waits until the reader
 // has every byte of its batch.
@@ -15,7 +15,7 @@
 
 #include "bench_platform.h"
 #include "event_stream.h"
-#include "key_channel.h"
+#include "event_channel.h"
 
 namespace velmora {
 namespace {
@@ -76,13 +76,13 @@ std::uint64_t batch_bytes(const std::vector<KeyEvent>& events) {
   return bytes;
 }
 
-void BM_key_event_pump(benchmark::State& state) {
+void BM_event_pump(benchmark::State& state) {
   const std::vector<KeyEvent> events = batch_events();
   const std::uint64_t bytes_per_batch = batch_bytes(events);
   DrainedPipe pipe;
   bench::set_stdout_fd(pipe.write_fd());
-  KeyChannel channel = make_key_channel();
-  std::thread pump(key_event_pump, std::move(channel.receiver));
+  EventChannel channel = make_event_channel();
+  std::thread pump(event_pump, std::move(channel.receiver));
   std::uint64_t expected = 0;
   std::uint64_t full = 0;
   for (auto _ : state) {
@@ -97,14 +97,14 @@ void BM_key_event_pump(benchmark::State& state) {
     expected += bytes_per_batch;
     pipe.wait_for(expected);
   }
-  { KeySender ended = std::move(channel.sender); }  // ends the pump
+  { EventSender ended = std::move(channel.sender); }  // ends the pump
   pump.join();
   bench::set_stdout_fd(-1);
   state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(batch_lines));
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes_per_batch));
   state.counters["full_waits"] = static_cast<double>(full);
 }
-BENCHMARK(BM_key_event_pump)->UseRealTime();
+BENCHMARK(BM_event_pump)->UseRealTime();
 
 void BM_plain_write_loop(benchmark::State& state) {
   std::vector<std::string> lines;

@@ -14,14 +14,11 @@ set(WIN32_DIR ${SRC_DIR}/win32)
 # system calls), the portable core, and the hook thread with its windows on top.
 add_library(sidecar_platform STATIC
   ${WIN32_DIR}/address_wait_win32.cc
-  ${WIN32_DIR}/hook_services_win32.cc
   ${WIN32_DIR}/platform_win32.cc
   ${WIN32_DIR}/system_sounds_win32.cc
 )
 target_include_directories(sidecar_platform PUBLIC ${SRC_DIR} ${WIN32_DIR})
 target_link_libraries(sidecar_platform PUBLIC user32 powrprof ole32 oleaut32 uuid synchronization)
-# The core calls the seam, so a program that links the core links the seam after it.
-target_link_libraries(sidecar_core PUBLIC sidecar_platform)
 
 add_library(sidecar_hook_thread STATIC
   ${WIN32_DIR}/end_of_session_win32.cc
@@ -56,13 +53,12 @@ add_test(NAME wine_prefix COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/wine-prefix.s
 set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine-prefix RESOURCE_LOCK wine-prefix TIMEOUT 300)
 
 # Windows unit tests (run under Wine by CTest) and the end-to-end bench.
-include(${CMAKE_SOURCE_DIR}/tests/win32/tests.cmake OPTIONAL)
-include(${CMAKE_SOURCE_DIR}/tests/e2e/e2e.cmake OPTIONAL)
+include(${CMAKE_SOURCE_DIR}/tests/win32/tests.cmake)
+include(${CMAKE_SOURCE_DIR}/tests/e2e/e2e.cmake)
 
 # The built executable: GUI subsystem, system DLLs only, icon, version and manifest.
-find_program(PYTHON3 python3 REQUIRED)
 add_test(NAME exe_resources
-  COMMAND ${PYTHON3} ${CMAKE_SOURCE_DIR}/tests/resources/check_resources.py ${CMAKE_OBJDUMP} ${PROJECT_VERSION}
+  COMMAND ${VELMORA_PYTHON3} ${CMAKE_SOURCE_DIR}/tests/resources/check_resources.py ${CMAKE_OBJDUMP} ${PROJECT_VERSION}
           $<TARGET_FILE:velmora-sidecar>)
 
 # The Node.js reference parent, run against the real executable so it never rots.

@@ -11,7 +11,7 @@ mkdir -p "$results"
 
 echo "== machine: $(lscpu | sed -n 's/^Model name: *//p' | head -n 1), $(nproc) cores, $(uname -sr)"
 
-# --- Native figures: keyboard filter, key-event pump, stdin path --------------------------
+# --- Native figures: keyboard filter, event pump, stdin path --------------------------
 native_figures() {
   cmake --preset bench >/dev/null
   cmake --build --preset bench --target sidecar_bench -j2
@@ -38,7 +38,7 @@ print(f"keyboard filter, send into a queue with room:     {ns_per_item('BM_keybo
 print(f"keyboard filter, send waking the waiting consumer: {ns_per_item('BM_keyboard_filter_wake_consumer'):9.1f} ns/call")
 print(f"keyboard filter, queue full (drop path):           {ns_per_item('BM_keyboard_filter_queue_full'):9.1f} ns/call")
 print(f"allocations on the keyboard filter path:           {allocations:9.0f}")
-print(f"key-event pump into a pipe:                        {pump:9.0f} lines/s")
+print(f"event pump into a pipe:                            {pump:9.0f} lines/s")
 print(f"plain write-per-line loop, same lines (the limit): {plain:9.0f} lines/s")
 print(f"ratio pump / plain write:                          {pump / plain:9.2f}")
 print(f"is_stop_command on {{\"cmd\":\"stop\"}}:                {ns_per_item('BM_is_stop_command/stop'):9.1f} ns/line")

@@ -3,77 +3,81 @@
 #include "process_state.h"
 
 namespace velmora {
-
-std::atomic<GateState> click_gate{GateState::Idle};
-std::atomic<MouseButton> pending_button{MouseButton::Left};
-std::atomic<bool> shield_open{false};
-std::atomic<bool> shield_close_due{false};
-
 namespace {
 
-void close_shield_if_due() {
-  if (!shield_close_due.exchange(false)) return;
-  shield_open.store(false);
-  platform_shield_pass_through(false);
+void close_shield_if_due(ClickGate& gate, GateEffects& effects) {
+  if (!gate.shield_close_due) return;
+  gate.shield_close_due = false;
+  gate.shield_open = false;
+  effects.shield_pass_through = false;
 }
 
-HookVerdict on_press(MouseButton button, bool injected) {
+HookVerdict on_press(ClickGate& gate, MouseButton button, bool injected, GateEffects& effects) {
   // Injected presses (ours, or another program's) pass without touching the gate.
   if (injected) return HookVerdict::Pass;
-  GateState expected = GateState::Idle;
-  if (!click_gate.compare_exchange_strong(expected, GateState::Pending)) return HookVerdict::Swallow;
-  pending_button.store(button);
+  if (gate.state != GateState::Idle) return HookVerdict::Swallow;
+  gate.state = GateState::Pending;
+  gate.pending = button;
   // Re-arming replaces the timer of an earlier quick click, so the timer always belongs
   // to the press that holds the gate.
-  platform_start_click_timer(click_hold_ms);
+  effects.arm_timer_ms = click_hold_ms;
   return HookVerdict::Swallow;
 }
 
-HookVerdict on_release(MouseButton button) {
-  if (pending_button.load() != button) return HookVerdict::Swallow;
-  // The decision rests on the state the exchange returns, not on an earlier read.
-  if (click_gate.exchange(GateState::Idle) != GateState::Released) return HookVerdict::Swallow;
-  if (shield_open.load()) {
+HookVerdict on_release(ClickGate& gate, MouseButton button, GateEffects& effects) {
+  if (gate.pending != button) return HookVerdict::Swallow;
+  const GateState was = gate.state;
+  gate.state = GateState::Idle;
+  if (was != GateState::Released) return HookVerdict::Swallow;
+  if (gate.shield_open) {
     // Not now: the release is routed only after this hook returns, and it must reach the
     // window beneath, not the shield.
-    shield_close_due.store(true);
-    platform_start_click_timer(shield_close_ms);
+    gate.shield_close_due = true;
+    effects.arm_timer_ms = shield_close_ms;
   }
   return HookVerdict::Pass;
 }
 
-}  // namespace
-
-HookVerdict mouse_filter(std::int32_t code, std::uint64_t message, bool injected) {
-  if (code < 0 || !capture_active.load() || diagnostic_mode.load()) return HookVerdict::Pass;
-  // Any further mouse event means the release before it has been routed.
-  close_shield_if_due();
-  switch (static_cast<std::uint32_t>(message)) {
+HookVerdict decide(ClickGate& gate, std::uint32_t message, bool injected, GateEffects& effects) {
+  switch (message) {
     case wm_mousemove:
-      return click_gate.load() == GateState::Released ? HookVerdict::Pass : HookVerdict::Swallow;
+      return gate.state == GateState::Released ? HookVerdict::Pass : HookVerdict::Swallow;
     case wm_lbuttondown:
-      return on_press(MouseButton::Left, injected);
+      return on_press(gate, MouseButton::Left, injected, effects);
     case wm_rbuttondown:
-      return on_press(MouseButton::Right, injected);
+      return on_press(gate, MouseButton::Right, injected, effects);
     case wm_lbuttonup:
-      return on_release(MouseButton::Left);
+      return on_release(gate, MouseButton::Left, effects);
     case wm_rbuttonup:
-      return on_release(MouseButton::Right);
+      return on_release(gate, MouseButton::Right, effects);
     default:
       // Wheel, middle and X buttons, double clicks: nothing else gets through.
       return HookVerdict::Swallow;
   }
 }
 
-void click_timer_elapsed() {
-  close_shield_if_due();
-  GateState expected = GateState::Pending;
-  // Fails when the press was released meanwhile.
-  if (!click_gate.compare_exchange_strong(expected, GateState::Released)) return;
+}  // namespace
+
+MouseDecision mouse_filter(ClickGate& gate, std::int32_t code, std::uint64_t message, bool injected) {
+  MouseDecision decision;
+  if (code < 0 || !capture_active.load() || diagnostic_mode.load()) return decision;
+  // Any further mouse event means the release before it has been routed.
+  close_shield_if_due(gate, decision.effects);
+  decision.verdict = decide(gate, static_cast<std::uint32_t>(message), injected, decision.effects);
+  return decision;
+}
+
+GateEffects click_timer_elapsed(ClickGate& gate) {
+  GateEffects effects;
+  close_shield_if_due(gate, effects);
+  // Not Pending: the press was released meanwhile.
+  if (gate.state != GateState::Pending) return effects;
+  gate.state = GateState::Released;
   // The re-injected press, its movement and its release go to the window beneath.
-  shield_open.store(true);
-  platform_shield_pass_through(true);
-  platform_send_mouse_press(pending_button.load());
+  gate.shield_open = true;
+  effects.shield_pass_through = true;
+  effects.inject_press = gate.pending;
+  return effects;
 }
 
 }  // namespace velmora

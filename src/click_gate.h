@@ -1,26 +1,41 @@
 #pragma once
 
-#include <atomic>
 #include <cstdint>
+#include <optional>
 
 #include "keyboard_filter.h"
-#include "platform.h"
 
 namespace velmora {
 
 enum class GateState : std::uint8_t { Idle = 0, Pending = 1, Released = 2 };
+enum class MouseButton : std::uint8_t { Left = 0, Right = 1 };
 
-// The click gate. The mouse filter and the click timer both run on the hook thread, so
-// they never race; the atomics are there because other threads may look (tests, a
-// debugger), not for ordering between the two.
-extern std::atomic<GateState> click_gate;
-// Set by each press that moves the gate from Idle to Pending.
-extern std::atomic<MouseButton> pending_button;
-// True while the shield lets pointer input through to the windows beneath it: from the
-// re-injected press until its release has been routed.
-extern std::atomic<bool> shield_open;
-// The shield is to close again once the release that passed has surely been routed.
-extern std::atomic<bool> shield_close_due;
+// The click gate: a state machine that the mouse hook and the click timer drive, both on
+// the hook thread, one call at a time. It makes no system call itself: each step returns
+// what the hook thread must then do.
+struct ClickGate {
+  GateState state = GateState::Idle;
+  MouseButton pending = MouseButton::Left;  // set by each press that moves Idle to Pending
+  // True while the shield lets pointer input through to the windows beneath it: from the
+  // re-injected press until its release has been routed.
+  bool shield_open = false;
+  // The shield is to close again once the release that passed has surely been routed.
+  bool shield_close_due = false;
+};
+
+// What the hook thread does after a step, in this order: switch the shield, inject the
+// press, arm the timer.
+struct GateEffects {
+  std::optional<bool> shield_pass_through;  // true: let input through; false: take it again
+  std::optional<MouseButton> inject_press;  // at the current cursor position
+  std::optional<unsigned> arm_timer_ms;     // the one-shot click timer, replacing one armed
+  bool operator==(const GateEffects&) const = default;
+};
+
+struct MouseDecision {
+  HookVerdict verdict = HookVerdict::Pass;
+  GateEffects effects;
+};
 
 inline constexpr unsigned click_hold_ms = 500;
 // The system routes one input event completely before it calls the hooks for the next,
@@ -36,10 +51,10 @@ inline constexpr std::uint32_t wm_rbuttonup = 0x0205;
 
 // The mouse hook's decision, free of Windows types. `injected` is LLMHF_INJECTED.
 // A real press that finds the gate Idle arms the click timer.
-HookVerdict mouse_filter(std::int32_t code, std::uint64_t message, bool injected);
+MouseDecision mouse_filter(ClickGate& gate, std::int32_t code, std::uint64_t message, bool injected);
 
-// The click timer fired, on the hook thread: re-injects the held press if it is still
-// held, and closes a shield that is due to close.
-void click_timer_elapsed();
+// The click timer fired: re-inject the held press if it is still held, and close a shield
+// that is due to close.
+GateEffects click_timer_elapsed(ClickGate& gate);
 
 }  // namespace velmora

@@ -2,9 +2,18 @@
 
 #include <utility>
 
+#include "platform.h"
+
 namespace velmora {
 
 CursorSlot cursor_slot;
+
+namespace {
+
+CursorHold hold_now() {
+  const std::lock_guard<std::mutex> hold(cursor_slot.lock);
+  return cursor_slot.hold;
+}
 
 ClipRect centre_pixel(std::int32_t width, std::int32_t height) {
   const std::int32_t x = width / 2;
@@ -12,21 +21,32 @@ ClipRect centre_pixel(std::int32_t width, std::int32_t height) {
   return ClipRect{x, y, x + 1, y + 1};
 }
 
-void confine_cursor() {
+}  // namespace
+
+void save_cursor() {
   const std::lock_guard<std::mutex> hold(cursor_slot.lock);
-  if (cursor_slot.hold != CursorHold::Free) return;
+  if (cursor_slot.hold == CursorHold::Free) cursor_slot.hold = CursorHold::Confined;
+}
+
+// The clip is made outside the lock. A release that comes meanwhile either finds the hold
+// Confined and frees the cursor after this clip, or frees it before; the check after the
+// clip catches that second order and frees it again.
+void confine_cursor() {
+  if (hold_now() != CursorHold::Confined) return;
   const std::int32_t width = platform_screen_width();
   const std::int32_t height = platform_screen_height();
   const ClipRect rect = centre_pixel(width, height);
   platform_clip_cursor(&rect);
-  cursor_slot.hold = CursorHold::Confined;
+  if (hold_now() == CursorHold::GivenBack) platform_clip_cursor(nullptr);
 }
 
 void release_cursor() {
-  const std::lock_guard<std::mutex> hold(cursor_slot.lock);
-  const CursorHold was = std::exchange(cursor_slot.hold, CursorHold::GivenBack);
-  if (was != CursorHold::Confined) return;
-  platform_clip_cursor(nullptr);
+  CursorHold was = CursorHold::Free;
+  {
+    const std::lock_guard<std::mutex> hold(cursor_slot.lock);
+    was = std::exchange(cursor_slot.hold, CursorHold::GivenBack);
+  }
+  if (was == CursorHold::Confined) platform_clip_cursor(nullptr);
 }
 
 }  // namespace velmora

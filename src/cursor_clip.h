@@ -3,8 +3,6 @@
 #include <cstdint>
 #include <mutex>
 
-#include "platform.h"
-
 namespace velmora {
 
 // The cursor is taken at most once and given back at most once, by whichever thread comes
@@ -17,10 +15,12 @@ struct CursorSlot {
 };
 extern CursorSlot cursor_slot;
 
-// The one-pixel rectangle at the centre of a display of the given size.
-ClipRect centre_pixel(std::int32_t width, std::int32_t height);
-// Pins the cursor only. Hiding it is the shield's work: the show count belongs to the
-// thread that owns the window under the pointer, and the main thread owns none.
+// Marks the cursor as to be confined, before anything is clipped, so that a restore from
+// that moment on frees it.
+void save_cursor();
+// Pins the cursor to the centre pixel of the primary display, if it is still to be held.
+// Hiding it is the shield's work: the show count belongs to the thread that owns the
+// window under the pointer, and the main thread owns none.
 void confine_cursor();
 void release_cursor();
 

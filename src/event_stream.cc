@@ -1,6 +1,7 @@
 #include "event_stream.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <mutex>
 
@@ -9,13 +10,17 @@
 namespace velmora {
 namespace {
 
-// Re-entrant so that a writer already holding it may take it again.
-std::recursive_mutex& stdout_lock() {
-  static std::recursive_mutex lock;
+std::mutex& stdout_lock() {
+  static std::mutex lock;
   return lock;
 }
 
-constexpr std::string_view session_lock_line = "{\"event\":\"session-lock\"}\n";
+// Each counted event's line, by its value.
+constexpr std::array<std::string_view, counted_event_kinds> counted_lines = {
+    "{\"event\":\"session-lock\"}\n",
+};
+
+std::string_view counted_line(CountedEvent event) { return counted_lines[static_cast<std::size_t>(event)]; }
 
 // The longest key line, {"down":false,"event":"key","vk":4294967295}, and its line feed.
 constexpr std::size_t key_line_capacity = 46;
@@ -67,11 +72,11 @@ void emit_line(std::string text) {
   // The line feed goes out in the same write as the text, so no reader ever sees half a
   // line. Pipe writes are unbuffered, so a completed write is already flushed.
   text.push_back('\n');
-  const std::lock_guard<std::recursive_mutex> hold(stdout_lock());
+  const std::lock_guard<std::mutex> hold(stdout_lock());
   write_locked(text);
 }
 
-void key_event_pump(KeyReceiver receiver) {
+void event_pump(EventReceiver receiver) {
   while (const std::optional<ChannelItem> item = receiver.receive()) {
     Lines keys;
     if (item->kind == Received::Key) {
@@ -82,11 +87,13 @@ void key_event_pump(KeyReceiver receiver) {
         append_key_line(keys, *next);
       }
     }
-    const std::lock_guard<std::recursive_mutex> hold(stdout_lock());
-    write_locked(item->kind == Received::Key ? std::string_view(keys.text, keys.size) : session_lock_line);
-    // Locks counted while that write was blocked on a full pipe go out before the lock is
+    const std::lock_guard<std::mutex> hold(stdout_lock());
+    write_locked(item->kind == Received::Key ? std::string_view(keys.text, keys.size)
+                                             : counted_line(item->counted));
+    // Events counted while that write was blocked on a full pipe go out before the lock is
     // released, so a `bye` already waiting for it cannot overtake them.
-    while (receiver.take_session_lock()) write_locked(session_lock_line);
+    while (const std::optional<CountedEvent> counted = receiver.take_counted())
+      write_locked(counted_line(*counted));
   }
 }
 

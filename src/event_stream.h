@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "key_channel.h"
+#include "event_channel.h"
 
 namespace velmora {
 
@@ -18,8 +18,8 @@ std::string key_event_line(KeyEvent event);
 // reading loses lines, never the session.
 void emit_line(std::string text);
 
-// Body of the key-event pump thread: one `key` line per KeyEvent and one `session-lock`
-// line per session lock counted on the channel, until the channel ends.
-void key_event_pump(KeyReceiver receiver);
+// Body of the event pump thread: one `key` line per KeyEvent and one line per counted
+// event (`session-lock`), until the channel ends.
+void event_pump(EventReceiver receiver);
 
 }  // namespace velmora

@@ -8,7 +8,7 @@ enum class HookVerdict { Pass, Swallow };
 
 // The keyboard hook's decision for one keystroke, free of Windows types: `message` is the
 // hook's wParam, `vk` the keystroke's virtual-key code. Reports the keystroke on the
-// key-event channel while capture is active, then says whether to swallow it.
+// event channel while capture is active, then says whether to swallow it.
 // Never waits, never allocates.
 HookVerdict keyboard_filter(std::int32_t code, std::uint64_t message, std::uint32_t vk) noexcept;
 

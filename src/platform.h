@@ -6,8 +6,8 @@
 // src/win32/; the native tests link a recording fake, so the start-up and shutdown orders
 // and the save-and-restore logic run where Windows is absent.
 //
-// A few portable headers (click_gate.h, keyboard_filter.h, power_guard.h) carry Windows
-// message and flag values as plain numbers, so that the logic deciding on them builds and
+// A few portable headers (click_gate.h, keyboard_filter.h) carry Windows message values
+// as plain numbers, so that the logic deciding on them builds and
 // is tested natively; src/win32/hook_thread_win32.cc checks them against <windows.h>.
 
 #include <array>
@@ -63,13 +63,10 @@ void platform_sleep_ms(unsigned milliseconds);
 
 // --- COM apartments ----------------------------------------------------------------
 
-// CoInitializeEx for a single-threaded apartment; true when the thread is in one (S_OK or
-// S_FALSE), and only then is the matching platform_com_uninitialize owed.
-bool platform_com_initialize();
-void platform_com_uninitialize();
-// A single-threaded apartment for a thread other than the main one. True when it was
-// entered, and then only true is balanced with platform_com_uninitialize.
-bool platform_com_enter_apartment();
+// CoInitializeEx for a single-threaded apartment. True when the thread is in one now (S_OK
+// or S_FALSE), and only then is the matching platform_com_leave owed.
+bool platform_com_enter();
+void platform_com_leave();
 
 // --- Power scheme and wake state ------------------------------------------------------
 
@@ -86,7 +83,9 @@ void platform_power_write_ac(const SchemeId& scheme, PowerSetting setting, std::
 void platform_power_write_dc(const SchemeId& scheme, PowerSetting setting, std::uint32_t value);
 void platform_power_set_active_scheme(const SchemeId& scheme);
 
-void platform_set_thread_execution_state(std::uint32_t flags);
+// Asks that the system and the display stay awake, for as long as the calling thread lives
+// or until asked with false; the request belongs to the calling thread.
+void platform_keep_awake(bool awake);
 
 // --- Cursor ---------------------------------------------------------------------------
 
@@ -112,26 +111,10 @@ void platform_set_beep(bool on);
 
 // --- System sounds --------------------------------------------------------------------
 
-// Finds the default playback device's system-sounds session and sets its mute state.
-// Returns whether it was muted before, or empty when no session was found or a call on
-// the way failed. Needs the calling thread in a COM apartment.
-std::optional<bool> set_system_sounds_mute(bool mute);
-
-// --- Synthetic input ------------------------------------------------------------------
-
-enum class MouseButton : std::uint8_t { Left = 0, Right = 1 };
-
-// SendInput of one button press at the current cursor position; the result is ignored.
-void platform_send_mouse_press(MouseButton button);
-
-// --- Hook thread's click timer and shield ----------------------------------------------
-
-// Arms the hook thread's one-shot click timer, replacing one already armed; when it fires,
-// the hook thread calls click_timer_elapsed. Called only on the hook thread.
-void platform_start_click_timer(unsigned milliseconds);
-
-// Lets pointer input through the shield to the windows beneath it, or takes it again.
-// Does nothing when there is no shield. Called only on the hook thread.
-void platform_shield_pass_through(bool pass);
+// Finds the default playback device's system-sounds session and reads its mute state, or
+// sets it and returns what it was before. Empty when no session was found or a call on the
+// way failed. Each needs the calling thread in a COM apartment.
+std::optional<bool> platform_get_system_sounds_mute();
+std::optional<bool> platform_set_system_sounds_mute(bool mute);
 
 }  // namespace velmora

@@ -57,17 +57,17 @@ ActionIndices& slot_for(PowerSnapshot& snapshot, PowerSetting setting) {
 }  // namespace
 
 void keep_awake() {
-  platform_set_thread_execution_state(es_continuous | es_system_required | es_display_required);
+  platform_keep_awake(true);
   awake_requested.store(true);
 }
 
 // The request belongs to the thread that made it (the main thread), so only that thread
 // can end it; it also ends with that thread.
 void end_keep_awake() {
-  if (awake_requested.exchange(false)) platform_set_thread_execution_state(es_continuous);
+  if (awake_requested.exchange(false)) platform_keep_awake(false);
 }
 
-void neutralize_power_actions() {
+void save_power_actions() {
   const std::optional<SchemeId> scheme = platform_power_get_active_scheme();
   if (!scheme) return;
   PowerSnapshot snapshot;
@@ -75,20 +75,20 @@ void neutralize_power_actions() {
   for (const PowerSetting setting : button_settings) {
     slot_for(snapshot, setting) = read_action(*scheme, setting);
   }
+  saved_power.put(snapshot);
+}
+
+void neutralize_power_actions() {
+  std::optional<PowerSnapshot> snapshot = saved_power.peek();
+  if (!snapshot) return;
   for (const PowerSetting setting : button_settings) {
-    neutralize_action(*scheme, setting, slot_for(snapshot, setting));
+    neutralize_action(snapshot->scheme, setting, slot_for(*snapshot, setting));
   }
-  platform_power_set_active_scheme(*scheme);
-  const std::lock_guard<std::mutex> hold(saved_power.lock);
-  saved_power.value = snapshot;
+  platform_power_set_active_scheme(snapshot->scheme);
 }
 
 void restore_power_actions() {
-  std::optional<PowerSnapshot> snapshot;
-  {
-    const std::lock_guard<std::mutex> hold(saved_power.lock);
-    snapshot.swap(saved_power.value);
-  }
+  std::optional<PowerSnapshot> snapshot = saved_power.take();
   if (!snapshot) return;
   for (const PowerSetting setting : button_settings) {
     restore_action(snapshot->scheme, setting, slot_for(*snapshot, setting));

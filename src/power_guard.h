@@ -32,12 +32,11 @@ extern GuardSlot<PowerSnapshot> saved_power;
 // Whether the main thread holds a wake request, so that it is ended at most once.
 extern std::atomic<bool> awake_requested;
 
-inline constexpr std::uint32_t es_continuous = 0x80000000U;
-inline constexpr std::uint32_t es_system_required = 0x00000001U;
-inline constexpr std::uint32_t es_display_required = 0x00000002U;
-
 void keep_awake();
 void end_keep_awake();
+// Reads the active scheme's three actions into saved_power; changes nothing.
+void save_power_actions();
+// Sets each action that was saved to do nothing.
 void neutralize_power_actions();
 void restore_power_actions();
 

@@ -2,14 +2,15 @@
 
 #include <atomic>
 
-#include "key_channel.h"
+#include "event_channel.h"
 
 namespace velmora {
 
 // Process-wide state shared with the hook procedures. Everything here is atomic because
 // the hooks run on the hook thread while the main thread starts and stops the session.
 
-// True from process start; cleared once, as the first step of shutdown.
+// True from process start; cleared when the run begins to end (the shutdown, or the end of
+// the session), and never set again.
 extern std::atomic<bool> capture_active;
 
 // Stored once by the session driver before any other thread exists.
@@ -17,7 +18,7 @@ extern std::atomic<bool> diagnostic_mode;
 
 // Published once by the session driver and never released, so the keyboard filter can
 // use it without any lifetime question.
-extern std::atomic<KeySender*> key_event_sender;
+extern std::atomic<EventSender*> event_sender;
 
 // Set once the end of the user's session has been announced: the command loop then reads
 // no more and the run ends as at end of input.

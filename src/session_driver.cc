@@ -9,15 +9,13 @@
 #include <system_error>
 #include <thread>
 
-#include "cursor_clip.h"
+#include "event_channel.h"
 #include "event_stream.h"
 #include "fatal_error.h"
-#include "key_channel.h"
+#include "guard_table.h"
 #include "line_reader.h"
 #include "platform.h"
-#include "power_guard.h"
 #include "process_state.h"
-#include "sound_guard.h"
 #include "stop_command.h"
 
 namespace velmora {
@@ -40,35 +38,12 @@ std::thread spawn_thread(Body&& body) {
 
 // The sending end lives on the heap for the rest of the process and is never released,
 // so the keyboard filter never sees it go away.
-void start_key_event_pump() {
-  KeyChannel channel = make_key_channel(key_channel_capacity);
-  key_event_sender.store(new KeySender(std::move(channel.sender)));
+void start_event_pump() {
+  EventChannel channel = make_event_channel(event_channel_capacity);
+  event_sender.store(new EventSender(std::move(channel.sender)));
   spawn_thread([receiver = std::move(channel.receiver)]() mutable {
-    key_event_pump(std::move(receiver));
+    event_pump(std::move(receiver));
   }).detach();
-}
-
-// Returns whether the main thread entered its COM apartment: only then is it left again.
-bool apply_guards() {
-  keep_awake();
-  neutralize_power_actions();
-  const bool in_apartment = platform_com_initialize();
-  mute_system_sounds();
-  disable_beep();
-  return in_apartment;
-}
-
-// Everything the start-up changed, not in the exact reverse order: the audio restore needs
-// the COM apartment, and the power scheme is put back last. Each restore acts at most once:
-// a cursor never confined is not released, and after the end of the session each finds its
-// setting already back, except the wake request, which only this thread can end.
-void restore_settings(bool in_apartment) {
-  release_cursor();
-  restore_system_sounds();
-  restore_beep();
-  if (in_apartment) platform_com_uninitialize();
-  end_keep_awake();
-  restore_power_actions();
 }
 
 struct HookThread {
@@ -117,9 +92,9 @@ const char* hook_name(LowLevelHook hook) { return hook == LowLevelHook::Keyboard
 
 // Undoes the start-up so far (the hook thread has ended by itself, so the join returns
 // at once), tells why on standard error, and exits without `ready` or `bye`.
-[[noreturn]] void abandon_start(HookThread& hook, bool diagnostic, bool in_apartment) {
+[[noreturn]] void abandon_start(HookThread& hook) {
   stop_hook_thread(hook);
-  if (!diagnostic) restore_settings(in_apartment);
+  restore_guards(Restorer::ApplyingThread);
   const std::string message = std::string("failed to install the ") + hook_name(hook.failure->hook) + " hook";
   exit_with_report(hook_failure_exit_status, message, hook.failure->error_text);
 }
@@ -156,15 +131,13 @@ LoopEnd run_command_loop() {
 }
 
 int run_session(HookThreadBody hook_thread_body) {
-  const bool diagnostic = decide_diagnostic(platform_get_env(u"VELMORA_DIAG"));
-  diagnostic_mode.store(diagnostic);
+  diagnostic_mode.store(decide_diagnostic(platform_get_env(u"VELMORA_DIAG")));
   platform_mark_input_reader();
-  start_key_event_pump();
-  bool in_apartment = false;
-  if (!diagnostic) in_apartment = apply_guards();
+  start_event_pump();
+  apply_guards(GuardStage::BeforeHookThread);
   HookThread hook = start_hook_thread(hook_thread_body);
-  if (hook.failure) abandon_start(hook, diagnostic, in_apartment);
-  if (!diagnostic) confine_cursor();
+  if (hook.failure) abandon_start(hook);
+  apply_guards(GuardStage::AfterHookThread);
   emit_line(event_line("ready"));
 
   (void)run_command_loop();  // every way out leads to the same shutdown
@@ -172,7 +145,9 @@ int run_session(HookThreadBody hook_thread_body) {
 
   capture_active.store(false);
   stop_hook_thread(hook);
-  if (!diagnostic) restore_settings(in_apartment);
+  // Each restore acts at most once: after the end of the session each finds its setting
+  // already back, except the wake request, which only this thread can end.
+  restore_guards(Restorer::ApplyingThread);
   emit_line(event_line("bye"));
   return 0;
 }

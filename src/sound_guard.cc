@@ -9,36 +9,58 @@ namespace velmora {
 GuardSlot<bool> saved_mute;
 GuardSlot<bool> saved_beep;
 
+namespace {
+
+// The audio calls need a COM apartment on whichever thread makes them: the main thread at
+// start and shutdown, the hook thread at the end of the session. Left only if entered.
+class ComApartment {
+ public:
+  ComApartment() : entered_(platform_com_enter()) {}
+  ComApartment(const ComApartment&) = delete;
+  ComApartment& operator=(const ComApartment&) = delete;
+  ComApartment(ComApartment&&) = delete;
+  ComApartment& operator=(ComApartment&&) = delete;
+  ~ComApartment() {
+    if (entered_) platform_com_leave();
+  }
+
+ private:
+  bool entered_;
+};
+
+}  // namespace
+
+void save_system_sounds() {
+  const ComApartment apartment;
+  if (const std::optional<bool> was_muted = platform_get_system_sounds_mute()) saved_mute.put(*was_muted);
+}
+
 void mute_system_sounds() {
-  const std::optional<bool> was_muted = set_system_sounds_mute(true);
-  if (!was_muted) return;
-  const std::lock_guard<std::mutex> hold(saved_mute.lock);
-  saved_mute.value = was_muted;
+  if (!saved_mute.peek()) return;
+  const ComApartment apartment;
+  (void)platform_set_system_sounds_mute(true);
 }
 
 void restore_system_sounds() {
-  const std::lock_guard<std::mutex> hold(saved_mute.lock);
-  std::optional<bool> was_muted;
-  was_muted.swap(saved_mute.value);
+  const std::optional<bool> was_muted = saved_mute.take();
+  if (!was_muted) return;
+  const ComApartment apartment;
   // Looked up afresh: the default playback device may have changed during the lock.
-  if (was_muted) (void)set_system_sounds_mute(*was_muted);
+  (void)platform_set_system_sounds_mute(*was_muted);
 }
 
 // A beep setting that could not be read is left alone: saving a guess would make the
 // restore overwrite the user's setting with it.
+void save_beep() {
+  if (const std::optional<bool> was_on = platform_get_beep()) saved_beep.put(*was_on);
+}
+
 void disable_beep() {
-  const std::optional<bool> was_on = platform_get_beep();
-  if (!was_on) return;
-  platform_set_beep(false);
-  const std::lock_guard<std::mutex> hold(saved_beep.lock);
-  saved_beep.value = was_on;
+  if (saved_beep.peek()) platform_set_beep(false);
 }
 
 void restore_beep() {
-  const std::lock_guard<std::mutex> hold(saved_beep.lock);
-  std::optional<bool> was_on;
-  was_on.swap(saved_beep.value);
-  if (was_on) platform_set_beep(*was_on);
+  if (const std::optional<bool> was_on = saved_beep.take()) platform_set_beep(*was_on);
 }
 
 }  // namespace velmora

@@ -9,10 +9,8 @@
 #include <utility>
 
 #include "click_gate.h"
-#include "hook_services_win32.h"
 #include "keyboard_filter.h"
 #include "platform.h"
-#include "power_guard.h"
 #include "process_state.h"
 #include "shield_win32.h"
 #include "win32_handles.h"
@@ -26,11 +24,14 @@ static_assert(wm_mousemove == WM_MOUSEMOVE && wm_lbuttondown == WM_LBUTTONDOWN &
               wm_rbuttonup == WM_RBUTTONUP);
 static_assert(is_key_down_message(WM_KEYDOWN) && is_key_down_message(WM_SYSKEYDOWN) &&
               !is_key_down_message(WM_KEYUP) && !is_key_down_message(WM_SYSKEYUP));
-static_assert(es_continuous == ES_CONTINUOUS && es_system_required == ES_SYSTEM_REQUIRED &&
-              es_display_required == ES_DISPLAY_REQUIRED);
-static_assert(static_cast<int>(MouseButton::Left) == 0 && static_cast<int>(MouseButton::Right) == 1);
 
 namespace {
+
+// The click gate, its one-shot timer (0 when none is armed) and the shield it opens. Only
+// the hook thread touches them: the hooks, the timer and the loop all run on it.
+ClickGate click_gate;
+UINT_PTR click_timer = 0;
+HWND current_shield = nullptr;
 
 // Registers the hotkey table with no window, so WM_HOTKEY lands in this thread's queue,
 // and unregisters every identifier in ascending order whether or not it was taken.
@@ -89,6 +90,37 @@ void report_hook_failure(std::promise<HookThreadReport>& sender, LowLevelHook ho
   send_report(sender, HookThreadReport{0, HookFailure{hook, std::move(error_text)}});
 }
 
+void arm_click_timer(unsigned milliseconds) {
+  // A fresh timer rather than a re-armed one: the replacing form of SetTimer is defined
+  // only for window timers.
+  if (click_timer != 0) (void)KillTimer(nullptr, click_timer);
+  click_timer = SetTimer(nullptr, 0, milliseconds, nullptr);
+}
+
+bool take_click_timer(const MSG& msg) {
+  if (msg.message != WM_TIMER || msg.hwnd != nullptr || click_timer == 0 || msg.wParam != click_timer) {
+    return false;
+  }
+  (void)KillTimer(nullptr, click_timer);  // one-shot
+  click_timer = 0;
+  return true;
+}
+
+void send_mouse_press(MouseButton button) {
+  INPUT input{};
+  input.type = INPUT_MOUSE;
+  input.mi.dwFlags = button == MouseButton::Left ? MOUSEEVENTF_LEFTDOWN : MOUSEEVENTF_RIGHTDOWN;
+  (void)SendInput(1, &input, sizeof(INPUT));
+}
+
+void apply_gate_effects(const GateEffects& effects) {
+  if (effects.shield_pass_through && current_shield != nullptr) {
+    set_shield_pass_through(current_shield, *effects.shield_pass_through);
+  }
+  if (effects.inject_press) send_mouse_press(*effects.inject_press);
+  if (effects.arm_timer_ms) arm_click_timer(*effects.arm_timer_ms);
+}
+
 void run_message_loop() {
   MSG msg{};
   // 0 is WM_QUIT, -1 an error: both end the loop.
@@ -96,15 +128,13 @@ void run_message_loop() {
     // A hotkey is taken so that its usual action (mute, media, browser, launch) never runs.
     if (msg.message == WM_HOTKEY) continue;
     if (take_click_timer(msg)) {
-      click_timer_elapsed();
+      apply_gate_effects(click_timer_elapsed(click_gate));
       continue;
     }
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }
 }
-
-}  // namespace
 
 LRESULT CALLBACK keyboard_hook(int code, WPARAM message, LPARAM info) {
   if (code < 0) return next_hook(code, message, info);
@@ -117,19 +147,23 @@ LRESULT CALLBACK mouse_hook(int code, WPARAM message, LPARAM info) {
   if (code < 0) return next_hook(code, message, info);
   const auto* mouse = reinterpret_cast<const MSLLHOOKSTRUCT*>(info);
   const bool injected = (mouse->flags & LLMHF_INJECTED) != 0;
-  return mouse_filter(code, message, injected) == HookVerdict::Swallow ? 1 : next_hook(code, message, info);
+  const MouseDecision decision = mouse_filter(click_gate, code, message, injected);
+  apply_gate_effects(decision.effects);
+  return decision.verdict == HookVerdict::Swallow ? 1 : next_hook(code, message, info);
 }
 
 LRESULT CALLBACK session_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == WM_WTSSESSION_CHANGE && static_cast<std::uint32_t>(wparam) == WTS_SESSION_LOCK) {
     // This thread must never wait on standard output: while a parent that stopped reading
     // keeps the pipe full, the hooks would time out, and the system then passes input on and
-    // finally removes them. The lock is counted on the key channel; the pump writes it.
-    if (KeySender* sender = key_event_sender.load()) sender->send_session_lock();
+    // finally removes them. The lock is counted on the event channel; the pump writes it.
+    if (EventSender* sender = event_sender.load()) sender->count(CountedEvent::SessionLock);
     return 0;
   }
   return DefWindowProcW(window, message, wparam, lparam);
 }
+
+}  // namespace
 
 void hook_thread_body(std::promise<HookThreadReport> report_sender) {
   const DWORD thread_id = GetCurrentThreadId();
@@ -168,9 +202,11 @@ void hook_thread_body(std::promise<HookThreadReport> report_sender) {
     shield = create_shield(module);
     if (shield) hidden_cursor.emplace();
   }
+  current_shield = shield.get();
 
   send_report(report_sender, HookThreadReport{thread_id, std::nullopt});
   run_message_loop();
+  current_shield = nullptr;
 }
 
 }  // namespace velmora

@@ -25,8 +25,4 @@ inline constexpr wchar_t session_window_class[] = L"VelmoraSidecarWts";
 // session window and the shield, then the message loop that serves them until WM_QUIT.
 void hook_thread_body(std::promise<HookThreadReport> report_sender);
 
-LRESULT CALLBACK keyboard_hook(int code, WPARAM message, LPARAM info);
-LRESULT CALLBACK mouse_hook(int code, WPARAM message, LPARAM info);
-LRESULT CALLBACK session_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
-
 }  // namespace velmora

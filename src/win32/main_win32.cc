@@ -8,7 +8,7 @@
 // standard streams as pipes.
 int main() {
   const int status = velmora::run_session(velmora::hook_thread_body);
-  // End at once: the detached key-event pump may still be blocked in a write, and static
+  // End at once: the detached event pump may still be blocked in a write, and static
   // destructors must not run under it.
   velmora::platform_exit(status);
 }

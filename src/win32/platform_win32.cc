@@ -137,15 +137,13 @@ bool platform_post_quit(std::uint32_t thread_id) {
 
 void platform_sleep_ms(unsigned milliseconds) { Sleep(milliseconds); }
 
-bool platform_com_initialize() {
-  // S_FALSE: the thread was already in such an apartment; it still takes an uninitialize.
+bool platform_com_enter() {
+  // S_FALSE: the thread was already in such an apartment; it still takes a leave.
   const HRESULT result = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   return result == S_OK || result == S_FALSE;
 }
 
-void platform_com_uninitialize() { CoUninitialize(); }
-
-bool platform_com_enter_apartment() { return SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)); }
+void platform_com_leave() { CoUninitialize(); }
 
 std::optional<SchemeId> platform_power_get_active_scheme() {
   GUID* active = nullptr;
@@ -181,8 +179,9 @@ void platform_power_set_active_scheme(const SchemeId& scheme) {
   (void)PowerSetActiveScheme(nullptr, &guid);
 }
 
-void platform_set_thread_execution_state(std::uint32_t flags) {
-  (void)SetThreadExecutionState(static_cast<EXECUTION_STATE>(flags));
+void platform_keep_awake(bool awake) {
+  (void)SetThreadExecutionState(awake ? (ES_CONTINUOUS | ES_SYSTEM_REQUIRED | ES_DISPLAY_REQUIRED)
+                                      : ES_CONTINUOUS);
 }
 
 std::int32_t platform_screen_width() { return GetSystemMetrics(SM_CXSCREEN); }
@@ -207,13 +206,6 @@ std::optional<bool> platform_get_beep() {
 void platform_set_beep(bool on) {
   // fWinIni 0: the running logon only, never the user profile.
   (void)SystemParametersInfoW(SPI_SETBEEP, on ? TRUE : FALSE, nullptr, 0);
-}
-
-void platform_send_mouse_press(MouseButton button) {
-  INPUT input{};
-  input.type = INPUT_MOUSE;
-  input.mi.dwFlags = button == MouseButton::Left ? MOUSEEVENTF_LEFTDOWN : MOUSEEVENTF_RIGHTDOWN;
-  (void)SendInput(1, &input, sizeof(INPUT));
 }
 
 }  // namespace velmora

@@ -3,7 +3,6 @@
 #include <optional>
 
 #include "end_of_session_win32.h"
-#include "hook_services_win32.h"
 
 namespace velmora {
 namespace {
@@ -60,10 +59,7 @@ LRESULT CALLBACK shield_window_proc(HWND window, UINT message, WPARAM wparam, LP
 
 }  // namespace
 
-void ShieldCloser::operator()(HWND shield) const noexcept {
-  publish_shield(nullptr);
-  (void)DestroyWindow(shield);
-}
+void ShieldCloser::operator()(HWND shield) const noexcept { (void)DestroyWindow(shield); }
 
 UniqueShield create_shield(HINSTANCE module) {
   WNDCLASSEXW window_class{};
@@ -83,8 +79,14 @@ UniqueShield create_shield(HINSTANCE module) {
   if (!shield) return shield;
   (void)SetLayeredWindowAttributes(shield.get(), 0, shield_alpha, LWA_ALPHA);
   (void)ShowWindow(shield.get(), SW_SHOWNOACTIVATE);
-  publish_shield(shield.get());
   return shield;
+}
+
+void set_shield_pass_through(HWND shield, bool pass) {
+  // Layered and transparent together make a window invisible to hit-testing.
+  const LONG_PTR style = GetWindowLongPtrW(shield, GWL_EXSTYLE);
+  (void)SetWindowLongPtrW(shield, GWL_EXSTYLE,
+                          pass ? (style | WS_EX_TRANSPARENT) : (style & ~WS_EX_TRANSPARENT));
 }
 
 }  // namespace velmora

@@ -20,6 +20,9 @@ struct ShieldCloser {
 using UniqueShield = std::unique_ptr<std::remove_pointer_t<HWND>, ShieldCloser>;
 UniqueShield create_shield(HINSTANCE module);
 
+// Lets pointer input through the shield to the windows beneath it, or takes it again.
+void set_shield_pass_through(HWND shield, bool pass);
+
 // Lowers the calling thread's cursor show count while it lives. The count that decides
 // whether the pointer is drawn is that of the thread owning the window under it.
 class HiddenCursor {

@@ -49,7 +49,7 @@ bool call_failed(HRESULT result) {
 
 // Every ComPtr below is declared in the order its interface is obtained, so leaving the
 // function on any path releases them last obtained first.
-std::optional<bool> set_system_sounds_mute_with(CreateInstanceFn create_instance, bool mute) {
+std::optional<bool> system_sounds_mute_with(CreateInstanceFn create_instance, std::optional<bool> mute) {
   ComPtr<IMMDeviceEnumerator> devices;
   if (call_failed(create_instance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_INPROC_SERVER,
                                   __uuidof(IMMDeviceEnumerator), out_void(devices)),
@@ -104,12 +104,16 @@ std::optional<bool> set_system_sounds_mute_with(CreateInstanceFn create_instance
   BOOL was_muted = FALSE;
   if (call_failed(volume->GetMute(&was_muted))) return std::nullopt;
   // A failed SetMute leaves nothing to restore, so the state read is not reported either.
-  if (call_failed(volume->SetMute(mute ? TRUE : FALSE, nullptr))) return std::nullopt;
+  if (mute && call_failed(volume->SetMute(*mute ? TRUE : FALSE, nullptr))) return std::nullopt;
   return was_muted != FALSE;
 }
 
-std::optional<bool> set_system_sounds_mute(bool mute) {
-  return set_system_sounds_mute_with(&CoCreateInstance, mute);
+std::optional<bool> platform_get_system_sounds_mute() {
+  return system_sounds_mute_with(&CoCreateInstance, std::nullopt);
+}
+
+std::optional<bool> platform_set_system_sounds_mute(bool mute) {
+  return system_sounds_mute_with(&CoCreateInstance, mute);
 }
 
 }  // namespace velmora

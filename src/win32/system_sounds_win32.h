@@ -1,7 +1,7 @@
 #pragma once
 
 // The system-sounds session search, with its first call behind a seam so the search can
-// run against fake COM objects: set_system_sounds_mute passes CoCreateInstance itself.
+// run against fake COM objects: the platform functions pass CoCreateInstance itself.
 
 #include <windows.h>
 #include <objbase.h>
@@ -13,7 +13,8 @@ namespace velmora {
 using CreateInstanceFn = HRESULT(STDAPICALLTYPE*)(REFCLSID clsid, LPUNKNOWN outer, DWORD context, REFIID iid,
                                                   LPVOID* out);
 
-// set_system_sounds_mute with `create_instance` in place of CoCreateInstance.
-std::optional<bool> set_system_sounds_mute_with(CreateInstanceFn create_instance, bool mute);
+// The search behind platform_get_system_sounds_mute (no `mute`: read only) and
+// platform_set_system_sounds_mute, with `create_instance` in place of CoCreateInstance.
+std::optional<bool> system_sounds_mute_with(CreateInstanceFn create_instance, std::optional<bool> mute);
 
 }  // namespace velmora

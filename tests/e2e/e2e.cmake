@@ -6,7 +6,6 @@ add_executable(velmora-probe ${CMAKE_SOURCE_DIR}/tests/probe/probe.cc)
 target_link_options(velmora-probe PRIVATE ${VELMORA_STATIC_LINK})
 target_link_libraries(velmora-probe PRIVATE user32)
 
-find_program(VELMORA_PYTHON3 python3 REQUIRED)
 set(VELMORA_E2E_DIR ${CMAKE_SOURCE_DIR}/tests/e2e)
 
 foreach(theme protocol keyboard mouse settings session_end soak)

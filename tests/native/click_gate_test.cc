@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -12,29 +11,49 @@
 namespace velmora {
 namespace {
 
-using Calls = std::vector<std::string>;
-
 constexpr std::uint64_t wm_lbuttondblclk = 0x0203;
 constexpr std::uint64_t other_messages[] = {0x0203, 0x0206, 0x0207, 0x0208, 0x0209,
                                             0x020A, 0x020B, 0x020C, 0x020D, 0x020E};
 
 // The filter and the click timer share the hook thread, so the test plays that thread:
-// it calls the filter and fires the timer in the order it chooses.
+// it calls the filter and fires the timer in the order it chooses, and collects the
+// effects the hook thread would apply.
 class ClickGateTest : public testing::Test {
  protected:
   void SetUp() override { fake::reset(); }
   void TearDown() override { fake::reset(); }
 
-  static void set_gate(GateState state, MouseButton pending) {
-    click_gate.store(state);
-    pending_button.store(pending);
+  void set_gate(GateState state, MouseButton pending) {
+    gate_.state = state;
+    gate_.pending = pending;
   }
 
-  static std::size_t count(const std::string& call) {
-    const Calls calls = fake::calls();
-    return static_cast<std::size_t>(std::count(calls.begin(), calls.end(), call));
+  HookVerdict mouse(std::uint64_t message, bool injected = false) {
+    const MouseDecision decision = mouse_filter(gate_, 0, message, injected);
+    effects_.push_back(decision.effects);
+    return decision.verdict;
   }
+
+  void timer() { effects_.push_back(click_timer_elapsed(gate_)); }
+
+  // Every effect so far, as readable words, then forgotten.
+  std::vector<std::string> taken_effects() {
+    std::vector<std::string> words;
+    for (const GateEffects& effects : effects_) {
+      if (effects.shield_pass_through) words.push_back(*effects.shield_pass_through ? "open" : "close");
+      if (effects.inject_press)
+        words.push_back(*effects.inject_press == MouseButton::Left ? "inject Left" : "inject Right");
+      if (effects.arm_timer_ms) words.push_back("timer " + std::to_string(*effects.arm_timer_ms));
+    }
+    effects_.clear();
+    return words;
+  }
+
+  ClickGate gate_;
+  std::vector<GateEffects> effects_;
 };
+
+using Words = std::vector<std::string>;
 
 struct GateRow {
   GateState before;
@@ -88,12 +107,11 @@ TEST_F(ClickGateTest, GateTable) {
     SCOPED_TRACE(testing::Message() << "state " << int(row.before) << " pending " << int(row.pending_before)
                                     << " message 0x" << std::hex << row.message << " injected "
                                     << row.injected);
-    fake::reset();
     set_gate(row.before, row.pending_before);
-    EXPECT_EQ(mouse_filter(0, row.message, row.injected), row.verdict);
-    EXPECT_EQ(click_gate.load(), row.after);
-    EXPECT_EQ(pending_button.load(), row.pending_after);
-    EXPECT_EQ(fake::calls(), row.arms_timer ? Calls{"start_click_timer 500"} : Calls{});
+    EXPECT_EQ(mouse(row.message, row.injected), row.verdict);
+    EXPECT_EQ(gate_.state, row.after);
+    EXPECT_EQ(gate_.pending, row.pending_after);
+    EXPECT_EQ(taken_effects(), row.arms_timer ? Words{"timer 500"} : Words{});
   }
 }
 
@@ -101,9 +119,9 @@ TEST_F(ClickGateTest, OtherMessagesSwallowedAndPassThroughLeavesGateUnchanged) {
   for (const GateState before : {I, P, R}) {
     for (const std::uint64_t message : other_messages) {
       set_gate(before, L);
-      EXPECT_EQ(mouse_filter(0, message, false), swallow) << std::hex << message;
-      EXPECT_EQ(mouse_filter(0, message, true), swallow) << std::hex << message;
-      EXPECT_EQ(click_gate.load(), before);
+      EXPECT_EQ(mouse(message, false), swallow) << std::hex << message;
+      EXPECT_EQ(mouse(message, true), swallow) << std::hex << message;
+      EXPECT_EQ(gate_.state, before);
     }
   }
   const std::uint64_t messages[] = {wm_mousemove,   wm_lbuttondown, wm_lbuttonup,
@@ -119,72 +137,70 @@ TEST_F(ClickGateTest, OtherMessagesSwallowedAndPassThroughLeavesGateUnchanged) {
     for (const GateState before : {I, P, R}) {
       for (const std::uint64_t message : messages) {
         set_gate(before, Rt);
-        EXPECT_EQ(mouse_filter(mode.code, message, false), pass);
-        EXPECT_EQ(click_gate.load(), before);
-        EXPECT_EQ(pending_button.load(), Rt);
+        const MouseDecision decision = mouse_filter(gate_, mode.code, message, false);
+        EXPECT_EQ(decision.verdict, pass);
+        EXPECT_EQ(decision.effects, GateEffects{}) << "nothing to do";
+        EXPECT_EQ(gate_.state, before);
+        EXPECT_EQ(gate_.pending, Rt);
       }
     }
   }
-  EXPECT_TRUE(fake::calls().empty()) << "no timer was armed";
 }
 
 TEST_F(ClickGateTest, ShortPressNeverReachesSystem) {
-  EXPECT_EQ(mouse_filter(0, wm_lbuttondown, false), swallow);
-  EXPECT_EQ(mouse_filter(0, wm_lbuttonup, false), swallow);
-  click_timer_elapsed();
-  EXPECT_EQ(click_gate.load(), I);
-  EXPECT_EQ(fake::calls(), Calls{"start_click_timer 500"});
+  EXPECT_EQ(mouse(wm_lbuttondown), swallow);
+  EXPECT_EQ(mouse(wm_lbuttonup), swallow);
+  timer();
+  EXPECT_EQ(gate_.state, I);
+  EXPECT_EQ(taken_effects(), Words{"timer 500"});
 }
 
 // The shield opens before the press is re-injected, stays open through the release the
 // hook passes, and closes only at the next mouse event or when the timer runs out.
 TEST_F(ClickGateTest, LongPressOpensShieldUntilReleaseIsRouted) {
-  EXPECT_EQ(mouse_filter(0, wm_rbuttondown, false), swallow);
-  EXPECT_EQ(mouse_filter(0, wm_mousemove, false), swallow);
-  click_timer_elapsed();
-  EXPECT_EQ(click_gate.load(), R);
-  EXPECT_EQ(fake::calls(),
-            (Calls{"start_click_timer 500", "shield_pass_through 1", "send_mouse_press Right"}));
-  EXPECT_EQ(mouse_filter(0, wm_rbuttondown, true), pass) << "the re-injected press";
-  EXPECT_EQ(mouse_filter(0, wm_mousemove, false), pass);
-  EXPECT_EQ(mouse_filter(0, wm_lbuttondown, false), swallow) << "another button while released";
-  EXPECT_EQ(mouse_filter(0, wm_lbuttonup, false), swallow);
-  EXPECT_EQ(click_gate.load(), R);
-  fake::clear_calls();
-  EXPECT_EQ(mouse_filter(0, wm_rbuttonup, false), pass);
-  EXPECT_EQ(click_gate.load(), I);
-  EXPECT_EQ(fake::calls(), Calls{"start_click_timer 250"}) << "still open while the release is routed";
-  EXPECT_EQ(mouse_filter(0, wm_mousemove, false), swallow);
-  click_timer_elapsed();
-  EXPECT_EQ(fake::calls(), (Calls{"start_click_timer 250", "shield_pass_through 0"})) << "closed once";
+  EXPECT_EQ(mouse(wm_rbuttondown), swallow);
+  EXPECT_EQ(mouse(wm_mousemove), swallow);
+  timer();
+  EXPECT_EQ(gate_.state, R);
+  EXPECT_EQ(taken_effects(), (Words{"timer 500", "open", "inject Right"}));
+  EXPECT_EQ(mouse(wm_rbuttondown, true), pass) << "the re-injected press";
+  EXPECT_EQ(mouse(wm_mousemove), pass);
+  EXPECT_EQ(mouse(wm_lbuttondown), swallow) << "another button while released";
+  EXPECT_EQ(mouse(wm_lbuttonup), swallow);
+  EXPECT_EQ(gate_.state, R);
+  EXPECT_TRUE(taken_effects().empty());
+  EXPECT_EQ(mouse(wm_rbuttonup), pass);
+  EXPECT_EQ(gate_.state, I);
+  EXPECT_EQ(taken_effects(), Words{"timer 250"}) << "still open while the release is routed";
+  EXPECT_EQ(mouse(wm_mousemove), swallow);
+  timer();
+  EXPECT_EQ(taken_effects(), Words{"close"}) << "closed once";
 
   // Without a further mouse event, the timer closes it.
-  click_gate.store(P);
-  click_timer_elapsed();
-  EXPECT_EQ(mouse_filter(0, wm_rbuttonup, false), pass);
-  fake::clear_calls();
-  click_timer_elapsed();
-  EXPECT_EQ(fake::calls(), Calls{"shield_pass_through 0"});
+  gate_.state = P;
+  timer();
+  EXPECT_EQ(mouse(wm_rbuttonup), pass);
+  taken_effects();
+  timer();
+  EXPECT_EQ(taken_effects(), Words{"close"});
 }
 
 // A quick click, then a new press within 500 ms: the timer is re-armed for the new press,
 // so the new press is not released early and the right button is re-injected.
 TEST_F(ClickGateTest, QuickClickThenNewPressRearmsTimer) {
-  EXPECT_EQ(mouse_filter(0, wm_lbuttondown, false), swallow);
-  EXPECT_EQ(mouse_filter(0, wm_lbuttonup, false), swallow);
-  EXPECT_EQ(mouse_filter(0, wm_rbuttondown, false), swallow);
-  EXPECT_EQ(count("start_click_timer 500"), 2U);
-  click_timer_elapsed();
-  EXPECT_EQ(count("send_mouse_press Right"), 1U);
-  EXPECT_EQ(count("send_mouse_press Left"), 0U);
-  EXPECT_EQ(mouse_filter(0, wm_rbuttonup, false), pass);
+  EXPECT_EQ(mouse(wm_lbuttondown), swallow);
+  EXPECT_EQ(mouse(wm_lbuttonup), swallow);
+  EXPECT_EQ(mouse(wm_rbuttondown), swallow);
+  timer();
+  EXPECT_EQ(taken_effects(), (Words{"timer 500", "timer 500", "open", "inject Right"}));
+  EXPECT_EQ(mouse(wm_rbuttonup), pass);
 }
 
 TEST_F(ClickGateTest, TimerIgnoresClearedCapture) {
-  EXPECT_EQ(mouse_filter(0, wm_lbuttondown, false), swallow);
+  EXPECT_EQ(mouse(wm_lbuttondown), swallow);
   capture_active.store(false);
-  click_timer_elapsed();
-  EXPECT_EQ(count("send_mouse_press Left"), 1U);
+  timer();
+  EXPECT_EQ(taken_effects(), (Words{"timer 500", "open", "inject Left"}));
 }
 
 }  // namespace

@@ -7,10 +7,8 @@
 #include <thread>
 #include <vector>
 
-#include "cursor_clip.h"
 #include "fake_platform.h"
-#include "power_guard.h"
-#include "sound_guard.h"
+#include "guard_table.h"
 
 namespace velmora {
 namespace {
@@ -24,23 +22,16 @@ TEST(EndOfSessionRace, EachSettingRestoredOnceWhicheverThreadComesFirst) {
       "set_beep 1",
       "power_write_ac PowerButton 1",
       "power_set_active_scheme",
-      "set_thread_execution_state 0x80000000",
+      "keep_awake 0",
   };
   for (int round = 0; round < 200; ++round) {
     fake::reset();
-    keep_awake();
-    neutralize_power_actions();
-    mute_system_sounds();
-    disable_beep();
-    confine_cursor();
+    apply_guards(GuardStage::BeforeHookThread);
+    apply_guards(GuardStage::AfterHookThread);
     fake::clear_calls();
 
     std::thread hook_thread(restore_at_end_of_session);
-    release_cursor();
-    restore_system_sounds();
-    restore_beep();
-    end_keep_awake();
-    restore_power_actions();
+    restore_guards(Restorer::ApplyingThread);
     hook_thread.join();
 
     const std::vector<std::string> calls = fake::calls();

@@ -62,11 +62,10 @@ TEST_F(EventStreamTest, ConcurrentWritersGiveWholeLines) {
 }
 
 TEST_F(EventStreamTest, PumpWritesKeysInOrderAndEndsWithSender) {
-  KeyChannel channel = make_key_channel();
-  std::thread pump(
-      [receiver = std::move(channel.receiver)]() mutable { key_event_pump(std::move(receiver)); });
+  EventChannel channel = make_event_channel();
+  std::thread pump([receiver = std::move(channel.receiver)]() mutable { event_pump(std::move(receiver)); });
   {
-    KeySender sender = std::move(channel.sender);
+    EventSender sender = std::move(channel.sender);
     ASSERT_EQ(sender.try_send({65, true}), SendResult::Sent);
     ASSERT_EQ(sender.try_send({65, false}), SendResult::Sent);
     ASSERT_EQ(sender.try_send({13, true}), SendResult::Sent);
@@ -82,16 +81,16 @@ TEST_F(EventStreamTest, PumpWritesKeysInOrderAndEndsWithSender) {
 // fills the buffer to its last byte (ASan watches the edge).
 TEST_F(EventStreamTest, PumpBatchesQueuedKeysIntoWholeLines) {
   constexpr std::uint32_t widest = 4294967295U;
-  KeyChannel channel = make_key_channel();
+  EventChannel channel = make_event_channel();
   std::string expected;
   {
-    KeySender sender = std::move(channel.sender);
+    EventSender sender = std::move(channel.sender);
     for (int i = 0; i < 200; ++i) {
       ASSERT_EQ(sender.try_send({widest, false}), SendResult::Sent);
       expected += "{\"down\":false,\"event\":\"key\",\"vk\":4294967295}\n";
     }
   }
-  key_event_pump(std::move(channel.receiver));
+  event_pump(std::move(channel.receiver));
   EXPECT_EQ(fake::stdout_text(), expected);
   const auto calls = fake::calls();
   EXPECT_LE(std::count_if(calls.begin(), calls.end(),

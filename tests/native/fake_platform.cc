@@ -3,20 +3,16 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
 #include <deque>
 #include <map>
 #include <mutex>
-#include <set>
 #include <thread>
 #include <utility>
 
-#include "click_gate.h"
-#include "cursor_clip.h"
 #include "end_of_session.h"
+#include "guard_table.h"
 #include "power_guard.h"
 #include "process_state.h"
-#include "sound_guard.h"
 
 namespace velmora {
 namespace {
@@ -44,19 +40,10 @@ struct Script {
   bool quit_delivered = false;
 };
 
-struct Sleepers {
-  bool held = false;
-  std::thread::id test_thread;
-  std::size_t taken = 0;
-  std::set<std::size_t> let_go;
-  std::set<std::size_t> ended;
-};
-
-// One lock for everything: the fake is called from the main, hook, pump and injector threads.
+// One lock for everything: the fake is called from the main, hook and pump threads.
 std::mutex state_lock;
 std::condition_variable state_changed;
 Script script;
-Sleepers sleepers;
 std::vector<std::string> log;
 std::string stdout_bytes;
 std::string stderr_bytes;
@@ -94,21 +81,6 @@ std::uint32_t power_read(const char* call, const SchemeId& scheme, PowerSetting 
   *value = result == 0 ? read : 0xDEAD;
   return result;
 }
-
-// Marks the end of a thread that took a sleeper ticket.
-struct SleeperEnd {
-  std::optional<std::size_t> ticket;
-  SleeperEnd() = default;
-  SleeperEnd(const SleeperEnd&) = delete;
-  SleeperEnd& operator=(const SleeperEnd&) = delete;
-  ~SleeperEnd() {
-    if (!ticket) return;
-    const std::lock_guard<std::mutex> hold(state_lock);
-    sleepers.ended.insert(*ticket);
-    state_changed.notify_all();
-  }
-};
-thread_local SleeperEnd sleeper_end;
 
 }  // namespace
 
@@ -198,26 +170,14 @@ bool platform_post_quit(std::uint32_t thread_id) {
   return true;
 }
 
-void platform_sleep_ms(unsigned milliseconds) {
-  std::unique_lock<std::mutex> hold(state_lock);
-  log.push_back("sleep_ms " + std::to_string(milliseconds));
-  if (std::this_thread::get_id() == sleepers.test_thread) return;
-  const std::size_t ticket = sleepers.taken++;
-  sleeper_end.ticket = ticket;
-  state_changed.notify_all();
-  state_changed.wait(hold, [ticket] { return !sleepers.held || sleepers.let_go.count(ticket) != 0; });
-}
+void platform_sleep_ms(unsigned milliseconds) { record("sleep_ms " + std::to_string(milliseconds)); }
 
-bool platform_com_initialize() {
-  record("com_initialize");
+bool platform_com_enter() {
+  record("com_enter");
   const std::lock_guard<std::mutex> hold(state_lock);
   return script.com_apartment_entered;
 }
-void platform_com_uninitialize() { record("com_uninitialize"); }
-bool platform_com_enter_apartment() {
-  record("com_enter");
-  return true;
-}
+void platform_com_leave() { record("com_leave"); }
 
 std::optional<SchemeId> platform_power_get_active_scheme() {
   record("power_get_active_scheme");
@@ -245,11 +205,7 @@ void platform_power_set_active_scheme(const SchemeId& scheme) {
   record(scheme == fake::fake_scheme ? "power_set_active_scheme" : "power_set_active_scheme (other scheme)");
 }
 
-void platform_set_thread_execution_state(std::uint32_t flags) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08X", flags);
-  record(std::string("set_thread_execution_state ") + text);
-}
+void platform_keep_awake(bool awake) { record(awake ? "keep_awake 1" : "keep_awake 0"); }
 
 std::int32_t platform_screen_width() {
   record("screen_width");
@@ -281,22 +237,16 @@ void platform_set_beep(bool on) {
   script.beep = on;
 }
 
-std::optional<bool> set_system_sounds_mute(bool mute) {
-  record(mute ? "set_system_sounds_mute 1" : "set_system_sounds_mute 0");
+std::optional<bool> platform_get_system_sounds_mute() {
+  record("get_system_sounds_mute");
   const std::lock_guard<std::mutex> hold(state_lock);
   return script.mute_result;
 }
 
-void platform_send_mouse_press(MouseButton button) {
-  record(button == MouseButton::Left ? "send_mouse_press Left" : "send_mouse_press Right");
-}
-
-void platform_start_click_timer(unsigned milliseconds) {
-  record("start_click_timer " + std::to_string(milliseconds));
-}
-
-void platform_shield_pass_through(bool pass) {
-  record(pass ? "shield_pass_through 1" : "shield_pass_through 0");
+std::optional<bool> platform_set_system_sounds_mute(bool mute) {
+  record(mute ? "set_system_sounds_mute 1" : "set_system_sounds_mute 0");
+  const std::lock_guard<std::mutex> hold(state_lock);
+  return script.mute_result;
 }
 
 // --- test helpers -------------------------------------------------------------------
@@ -338,12 +288,7 @@ void hook_thread_body(std::promise<HookThreadReport> report_sender) {
 
 void reset() {
   {
-    std::unique_lock<std::mutex> hold(state_lock);
-    sleepers.held = false;
-    state_changed.notify_all();
-    state_changed.wait(hold, [] { return sleepers.ended.size() == sleepers.taken; });
-    sleepers = Sleepers{};
-    sleepers.test_thread = std::this_thread::get_id();
+    const std::lock_guard<std::mutex> hold(state_lock);
     script = Script{};
     log.clear();
     stdout_bytes.clear();
@@ -351,24 +296,12 @@ void reset() {
   }
   capture_active.store(true);
   diagnostic_mode.store(false);
-  key_event_sender.store(nullptr);
-  click_gate.store(GateState::Idle);
-  pending_button.store(MouseButton::Left);
-  shield_open.store(false);
-  shield_close_due.store(false);
+  event_sender.store(nullptr);
   session_ending.store(false);
   command_loop_ended.store(false);
   awake_requested.store(false);
-  {
-    const std::lock_guard<std::mutex> hold(cursor_slot.lock);
-    cursor_slot.hold = CursorHold::Free;
-  }
-  for (auto* slot : {&saved_mute, &saved_beep}) {
-    const std::lock_guard<std::mutex> hold(slot->lock);
-    slot->value.reset();
-  }
-  const std::lock_guard<std::mutex> hold(saved_power.lock);
-  saved_power.value.reset();
+  load_saved_settings(SavedSettings{});
+  set_saved_settings_listener(nullptr);
 }
 
 std::vector<std::string> calls() {
@@ -452,33 +385,6 @@ void set_hook_script(HookScript hook) {
 void set_post_quit_failures(int count) {
   const std::lock_guard<std::mutex> hold(state_lock);
   script.post_quit_failures = count;
-}
-
-void set_sleep_held(bool held) {
-  const std::lock_guard<std::mutex> hold(state_lock);
-  sleepers.held = held;
-  state_changed.notify_all();
-}
-
-void wait_for_sleepers(std::size_t count) {
-  std::unique_lock<std::mutex> hold(state_lock);
-  state_changed.wait(hold, [count] { return sleepers.taken >= count; });
-}
-
-void let_go(std::size_t ticket) {
-  const std::lock_guard<std::mutex> hold(state_lock);
-  sleepers.let_go.insert(ticket);
-  state_changed.notify_all();
-}
-
-void wait_until_ended(std::size_t ticket) {
-  std::unique_lock<std::mutex> hold(state_lock);
-  state_changed.wait(hold, [ticket] { return sleepers.ended.count(ticket) != 0; });
-}
-
-void wait_until_all_ended() {
-  std::unique_lock<std::mutex> hold(state_lock);
-  state_changed.wait(hold, [] { return sleepers.ended.size() == sleepers.taken; });
 }
 
 }  // namespace fake

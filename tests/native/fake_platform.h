@@ -35,10 +35,8 @@ inline constexpr std::uint32_t hook_thread_id = 4242;
 inline constexpr SchemeId fake_scheme = {0x5C, 0x4E, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14};
 
 // Back to the defaults below, and the units' process-wide state back to process start
-// (capture active, not diagnostic, no key-event sender, empty guard slots, gate Idle,
-// pending button Left). Held sleepers are let go and waited for first, so no injector of
-// an earlier test touches the gate afterwards. The key-event sender a session published
-// is dropped, not freed: it is never released by design.
+// (capture active, not diagnostic, no event sender, empty guard slots, no listener). The
+// event sender a session published is dropped, not freed: it is never released by design.
 void reset();
 
 std::vector<std::string> calls();
@@ -72,15 +70,5 @@ void hook_thread_body(std::promise<HookThreadReport> report_sender);
 void set_hook_script(HookScript script);  // default ReportAndWaitForQuit
 // The next `count` quit posts fail; a negative count fails them all.
 void set_post_quit_failures(int count);
-
-// Sleeps return at once by default. Held, each sleep made outside the test's own thread
-// takes a ticket (0, 1, ... since reset) and waits until that ticket is let go.
-void set_sleep_held(bool held);
-void wait_for_sleepers(std::size_t count);  // until `count` tickets were taken
-void let_go(std::size_t ticket);
-// Until the thread that took the ticket has ended.
-void wait_until_ended(std::size_t ticket);
-// Until every thread that took a ticket has ended.
-void wait_until_all_ended();
 
 }  // namespace velmora::fake

@@ -104,19 +104,21 @@ TEST_F(GuardTest, PowerSnapshotSavedAndRestored) {
     fake::set_power_read(PowerSetting::PowerButton, false, 0, c.power_button_ac);
     for (const FailedRead& failed : c.failing) fake::set_power_read(failed.setting, failed.dc, 2, 0);
 
+    save_power_actions();
     neutralize_power_actions();
     EXPECT_EQ(fake::calls(),
               concat({{"power_get_active_scheme"}, all_reads, c.neutralize, {"power_set_active_scheme"}}));
-    ASSERT_TRUE(saved_power.value.has_value());
-    EXPECT_EQ(saved_power.value->power_button, c.power_button);
-    EXPECT_EQ(saved_power.value->sleep_button, c.sleep_button);
-    EXPECT_EQ(saved_power.value->lid_close, c.lid_close);
-    EXPECT_EQ(saved_power.value->scheme, fake::fake_scheme);
+    const std::optional<PowerSnapshot> saved = saved_power.peek();
+    ASSERT_TRUE(saved.has_value());
+    EXPECT_EQ(saved->power_button, c.power_button);
+    EXPECT_EQ(saved->sleep_button, c.sleep_button);
+    EXPECT_EQ(saved->lid_close, c.lid_close);
+    EXPECT_EQ(saved->scheme, fake::fake_scheme);
 
     fake::clear_calls();
     restore_power_actions();
     EXPECT_EQ(fake::calls(), c.restore);
-    EXPECT_FALSE(saved_power.value.has_value());
+    EXPECT_FALSE(saved_power.peek().has_value());
 
     fake::clear_calls();
     restore_power_actions();
@@ -126,9 +128,10 @@ TEST_F(GuardTest, PowerSnapshotSavedAndRestored) {
 
 TEST_F(GuardTest, UnreadableSchemeChangesNothing) {
   fake::set_scheme(std::nullopt);
+  save_power_actions();
   neutralize_power_actions();
   EXPECT_EQ(fake::calls(), Calls{"power_get_active_scheme"});
-  EXPECT_FALSE(saved_power.value.has_value());
+  EXPECT_FALSE(saved_power.peek().has_value());
   fake::clear_calls();
   restore_power_actions();
   EXPECT_TRUE(fake::calls().empty());
@@ -139,12 +142,13 @@ TEST_F(GuardTest, WakeStateEndedAtMostOnce) {
   keep_awake();
   end_keep_awake();
   end_keep_awake();
-  EXPECT_EQ(fake::calls(),
-            (Calls{"set_thread_execution_state 0x80000003", "set_thread_execution_state 0x80000000"}));
+  EXPECT_EQ(fake::calls(), (Calls{"keep_awake 1", "keep_awake 0"}));
 }
 
 TEST_F(GuardTest, CursorGivenBackAtMostOnceAndNeverTakenAgain) {
+  save_cursor();
   confine_cursor();
+  EXPECT_EQ(fake::calls(), (Calls{"screen_width", "screen_height", "clip_cursor 960 540 961 541"}));
   fake::clear_calls();
   release_cursor();
   release_cursor();
@@ -152,28 +156,35 @@ TEST_F(GuardTest, CursorGivenBackAtMostOnceAndNeverTakenAgain) {
   // The end of the session before the cursor was confined: a late confinement does nothing.
   fake::reset();
   release_cursor();
+  save_cursor();
   confine_cursor();
   EXPECT_TRUE(fake::calls().empty());
 }
 
 struct MuteCase {
-  std::optional<bool> found;  // what set_system_sounds_mute returns
-  Calls restore;
+  std::optional<bool> found;  // what the mute lookup finds
+  Calls start, restore;
 };
 
 TEST_F(GuardTest, SystemSoundsMuteSavedAndRestored) {
   const MuteCase cases[] = {
-      {std::nullopt, {}},
-      {false, {"set_system_sounds_mute 0"}},
-      {true, {"set_system_sounds_mute 1"}},
+      {std::nullopt, {}, {}},
+      {false,
+       {"com_enter", "set_system_sounds_mute 1", "com_leave"},
+       {"com_enter", "set_system_sounds_mute 0", "com_leave"}},
+      {true,
+       {"com_enter", "set_system_sounds_mute 1", "com_leave"},
+       {"com_enter", "set_system_sounds_mute 1", "com_leave"}},
   };
   for (const MuteCase& c : cases) {
     SCOPED_TRACE(c.found ? (*c.found ? "was muted" : "was not muted") : "no session");
     fake::reset();
     fake::set_mute_result(c.found);
+    save_system_sounds();
+    EXPECT_EQ(saved_mute.peek(), c.found);
+    fake::clear_calls();
     mute_system_sounds();
-    EXPECT_EQ(fake::calls(), Calls{"set_system_sounds_mute 1"});
-    EXPECT_EQ(saved_mute.value, c.found);
+    EXPECT_EQ(fake::calls(), c.start) << "only a session that was found is muted";
     fake::clear_calls();
     restore_system_sounds();
     EXPECT_EQ(fake::calls(), c.restore);
@@ -199,6 +210,7 @@ TEST_F(GuardTest, BeepDisabledAndRestored) {
     SCOPED_TRACE(c.name);
     fake::reset();
     fake::set_beep(c.found);
+    save_beep();
     disable_beep();
     EXPECT_EQ(fake::calls(), c.start);
     fake::clear_calls();

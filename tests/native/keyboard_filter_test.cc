@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "fake_platform.h"
-#include "key_channel.h"
+#include "event_channel.h"
 #include "process_state.h"
 
 namespace velmora {
@@ -27,20 +27,20 @@ class KeyboardFilterTest : public testing::Test {
  protected:
   void SetUp() override {
     fake::reset();
-    key_event_sender.store(&channel_.sender);
+    event_sender.store(&channel_.sender);
   }
   void TearDown() override { fake::reset(); }
 
   // Unpublishes and releases the sender, so receive ends once the queue is drained.
   std::vector<Reported> drained() {
-    key_event_sender.store(nullptr);
-    { KeySender gone = std::move(channel_.sender); }
+    event_sender.store(nullptr);
+    { EventSender gone = std::move(channel_.sender); }
     std::vector<Reported> events;
     while (const auto event = channel_.receiver.receive()) events.push_back({event->key.vk, event->key.down});
     return events;
   }
 
-  KeyChannel channel_ = make_key_channel();
+  EventChannel channel_ = make_event_channel();
 };
 
 struct FlagCase {
@@ -59,8 +59,8 @@ TEST_F(KeyboardFilterTest, CaptureAndDiagnosticTable) {
   };
   for (const FlagCase& c : cases) {
     SCOPED_TRACE(testing::Message() << "capture " << c.capture << " diagnostic " << c.diagnostic);
-    channel_ = make_key_channel();
-    key_event_sender.store(&channel_.sender);
+    channel_ = make_event_channel();
+    event_sender.store(&channel_.sender);
     capture_active.store(c.capture);
     diagnostic_mode.store(c.diagnostic);
     EXPECT_EQ(keyboard_filter(0, wm_keydown, 65), c.verdict);
@@ -87,24 +87,24 @@ TEST_F(KeyboardFilterTest, NegativeCodePassesUnreported) {
 }
 
 TEST_F(KeyboardFilterTest, WithoutSenderStillSwallows) {
-  key_event_sender.store(nullptr);
+  event_sender.store(nullptr);
   EXPECT_EQ(keyboard_filter(0, wm_keydown, 65), HookVerdict::Swallow);
   EXPECT_TRUE(drained().empty());
 }
 
 TEST_F(KeyboardFilterTest, FullQueueDropsButStillSwallows) {
-  for (std::uint32_t vk = 0; vk < key_channel_capacity + 10; ++vk) {
+  for (std::uint32_t vk = 0; vk < event_channel_capacity + 10; ++vk) {
     EXPECT_EQ(keyboard_filter(0, wm_keydown, vk), HookVerdict::Swallow);
   }
   const std::vector<Reported> events = drained();
-  ASSERT_EQ(events.size(), key_channel_capacity);
-  EXPECT_EQ(events.back(), (Reported{key_channel_capacity - 1, true}));
+  ASSERT_EQ(events.size(), event_channel_capacity);
+  EXPECT_EQ(events.back(), (Reported{event_channel_capacity - 1, true}));
 }
 
 TEST_F(KeyboardFilterTest, GoneReceiverStillSwallows) {
-  { KeyReceiver gone = std::move(channel_.receiver); }
+  { EventReceiver gone = std::move(channel_.receiver); }
   EXPECT_EQ(keyboard_filter(0, wm_keydown, 65), HookVerdict::Swallow);
-  key_event_sender.store(nullptr);
+  event_sender.store(nullptr);
 }
 
 }  // namespace

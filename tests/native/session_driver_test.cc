@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <utility>
 #include <string>
 #include <vector>
 
 #include "end_of_session.h"
 #include "fake_platform.h"
+#include "guard_table.h"
 #include "line_reader.h"
 #include "process_state.h"
 
@@ -30,37 +32,26 @@ bool contains(const Calls& calls, const std::string& entry) {
 const std::string ready_line = "write_stdout {\"event\":\"ready\"}";
 const std::string bye_line = "write_stdout {\"event\":\"bye\"}";
 
-// Each guard operation by the call that shows it, in the documented start-up order and
-// shutdown order (the shutdown is not the exact reverse: audio needs the apartment, and
-// the power scheme goes back last).
-const Calls start_up = {"set_thread_execution_state 0x80000003",
-                        "power_set_active_scheme",
-                        "com_initialize",
-                        "set_system_sounds_mute 1",
-                        "set_beep 0",
-                        "hook_thread_start",
-                        "clip_cursor 960 540 961 541",
-                        ready_line};
-const Calls shut_down = {"post_quit 4242",
-                         "hook_thread_end",
-                         "clip_cursor null",
-                         "set_system_sounds_mute 0",
-                         "set_beep 1",
-                         "com_uninitialize",
-                         "set_thread_execution_state 0x80000000",
-                         "power_set_active_scheme",
-                         bye_line};
-
-// Each apply and the restore that undoes it.
-const std::pair<std::string, std::string> apply_restore[] = {
-    {"set_thread_execution_state 0x80000003", "set_thread_execution_state 0x80000000"},
-    {"power_write_ac PowerButton 0", "power_write_ac PowerButton 1"},
-    {"power_write_dc LidClose 0", "power_write_dc LidClose 6"},
-    {"com_initialize", "com_uninitialize"},
-    {"set_system_sounds_mute 1", "set_system_sounds_mute 0"},
-    {"set_beep 0", "set_beep 1"},
-    {"clip_cursor 960 540 961 541", "clip_cursor null"},
+// The call that shows each guard's change and the one that shows its restore, by name.
+const std::map<std::string, std::pair<std::string, std::string>> shown_by = {
+    {"power actions", {"power_write_ac PowerButton 0", "power_write_ac PowerButton 1"}},
+    {"wake request", {"keep_awake 1", "keep_awake 0"}},
+    {"beep", {"set_beep 0", "set_beep 1"}},
+    {"system sounds", {"set_system_sounds_mute 1", "set_system_sounds_mute 0"}},
+    {"cursor", {"clip_cursor 960 540 961 541", "clip_cursor null"}},
 };
+
+// The table's changes in its order, or its restores in the reverse order.
+Calls table_calls(bool restores, bool include_applying_thread_only = true) {
+  Calls wanted;
+  for (const Guard& guard : guards) {
+    if (!include_applying_thread_only && guard.restore_on == RestoreOn::ApplyingThread) continue;
+    const auto& [change, restore] = shown_by.at(guard.name);
+    wanted.push_back(restores ? restore : change);
+  }
+  if (restores) std::reverse(wanted.begin(), wanted.end());
+  return wanted;
+}
 
 std::ptrdiff_t first(const Calls& calls, const std::string& entry) {
   return std::find(calls.begin(), calls.end(), entry) - calls.begin();
@@ -87,7 +78,8 @@ void expect_run_invariants(const Calls& calls) {
   ASSERT_LT(ready, static_cast<std::ptrdiff_t>(calls.size()));
   EXPECT_EQ(calls.back(), bye_line) << "bye last";
   const std::ptrdiff_t hook_end = first(calls, "hook_thread_end");
-  for (const auto& [apply, restore] : apply_restore) {
+  for (const auto& [name, shown] : shown_by) {
+    const auto& [apply, restore] = shown;
     SCOPED_TRACE(apply);
     const auto applied = std::count(calls.begin(), calls.end(), apply);
     EXPECT_EQ(applied, std::count(calls.begin(), calls.end(), restore)) << "matched by its restore";
@@ -97,20 +89,29 @@ void expect_run_invariants(const Calls& calls) {
   }
   const std::ptrdiff_t scheme = last(calls, "power_set_active_scheme");
   if (scheme > ready) {
-    for (const auto& [apply, restore] : apply_restore) EXPECT_LT(last(calls, restore), scheme) << restore;
+    for (const auto& [name, shown] : shown_by) EXPECT_LT(last(calls, shown.second), scheme) << shown.second;
   }
+}
+
+TEST_F(SessionDriverTest, EveryGuardIsShownHere) {
+  for (const Guard& guard : guards) EXPECT_TRUE(shown_by.contains(guard.name)) << guard.name;
+  EXPECT_EQ(shown_by.size(), guards.size());
 }
 
 TEST_F(SessionDriverTest, NormalRunOrder) {
   EXPECT_EQ(run_session(fake::hook_thread_body), 0);
   const Calls calls = fake::calls();
-  EXPECT_TRUE(in_order(calls, start_up));
+  EXPECT_TRUE(in_order(calls, table_calls(false)));
+  EXPECT_TRUE(in_order(calls, {"hook_thread_start", "clip_cursor 960 540 961 541", ready_line}));
+  Calls shut_down = {"post_quit 4242", "hook_thread_end"};
+  for (const std::string& restore : table_calls(true)) shut_down.push_back(restore);
+  shut_down.push_back(bye_line);
   EXPECT_TRUE(in_order(calls, shut_down));
   expect_run_invariants(calls);
   EXPECT_EQ(fake::stdout_text(), "{\"event\":\"ready\"}\n{\"event\":\"bye\"}\n");
   EXPECT_FALSE(capture_active.load());
   EXPECT_FALSE(diagnostic_mode.load());
-  EXPECT_NE(key_event_sender.load(), nullptr);
+  EXPECT_NE(event_sender.load(), nullptr);
 }
 
 TEST_F(SessionDriverTest, DiagnosticRunChangesNothing) {
@@ -118,8 +119,7 @@ TEST_F(SessionDriverTest, DiagnosticRunChangesNothing) {
   EXPECT_EQ(run_session(fake::hook_thread_body), 0);
   const Calls calls = fake::calls();
   expect_run_invariants(calls);
-  for (const auto& [apply, restore] : apply_restore)
-    EXPECT_EQ(first(calls, apply), std::ssize(calls)) << apply;
+  for (const auto& [name, shown] : shown_by) EXPECT_EQ(first(calls, shown.first), std::ssize(calls)) << name;
   EXPECT_TRUE(diagnostic_mode.load());
 }
 
@@ -138,7 +138,7 @@ TEST_F(SessionDriverTest, OnlyExactlyOneMeansDiagnostic) {
   // The decision reaches the run: a leading zero is normal mode, guards and all.
   fake::set_env(u"01");
   EXPECT_EQ(run_session(fake::hook_thread_body), 0);
-  EXPECT_TRUE(in_order(fake::calls(), start_up));
+  EXPECT_TRUE(in_order(fake::calls(), table_calls(false)));
 }
 
 struct LoopCase {
@@ -215,10 +215,11 @@ TEST_F(SessionDriverTest, HookThatCannotBeInstalledEndsWithStatus102) {
        "velmora-sidecar: failed to install the mouse hook: fake system error\n"},
   };
   // The start-up up to the hook thread, then the shutdown without the quit and the cursor.
-  Calls expected(start_up.begin(), start_up.begin() + first(start_up, "hook_thread_start") + 1);
-  expected.push_back("hook_thread_end");
-  expected.insert(expected.end(), shut_down.begin() + first(shut_down, "clip_cursor null") + 1,
-                  shut_down.end() - 1);
+  Calls expected = table_calls(false);
+  expected.pop_back();
+  expected.insert(expected.end(), {"hook_thread_start", "hook_thread_end"});
+  const Calls restores = table_calls(true);
+  expected.insert(expected.end(), restores.begin() + 1, restores.end());
   expected.insert(expected.end(), {"write_stderr", "exit 102"});
   for (const auto& c : cases) {
     SCOPED_TRACE(c.report);
@@ -244,7 +245,7 @@ TEST_F(SessionDriverTest, ComLeftOnlyWhenEntered) {
   EXPECT_EQ(run_session(fake::hook_thread_body), 0);
   const Calls calls = fake::calls();
   EXPECT_TRUE(contains(calls, "set_system_sounds_mute 1")) << "the audio calls still run";
-  EXPECT_FALSE(contains(calls, "com_uninitialize"));
+  EXPECT_FALSE(contains(calls, "com_leave"));
   EXPECT_EQ(calls.back(), "write_stdout {\"event\":\"bye\"}");
 }
 
@@ -281,27 +282,12 @@ TEST_F(SessionDriverTest, EndOfSessionRestoresOnceThenRunEndsWithBye) {
   const Calls calls = fake::calls();
   const auto ready = std::find(calls.begin(), calls.end(), "write_stdout {\"event\":\"ready\"}");
   ASSERT_NE(ready, calls.end());
-  EXPECT_EQ(Calls(ready + 1, calls.end()), (Calls{
-                                               "clip_cursor null",
-                                               "com_enter",
-                                               "set_system_sounds_mute 0",
-                                               "com_uninitialize",
-                                               "set_beep 1",
-                                               "power_write_ac PowerButton 1",
-                                               "power_write_dc PowerButton 2",
-                                               "power_write_ac SleepButton 3",
-                                               "power_write_dc SleepButton 4",
-                                               "power_write_ac LidClose 5",
-                                               "power_write_dc LidClose 6",
-                                               "power_set_active_scheme",
-                                               "cancel_input_read",
-                                               "read_stdin cancelled",
-                                               "post_quit 4242",
-                                               "hook_thread_end",
-                                               "com_uninitialize",
-                                               "set_thread_execution_state 0x80000000",
-                                               "write_stdout {\"event\":\"bye\"}",
-                                           }));
+  Calls expected = table_calls(true, false);
+  expected.insert(expected.end(), {"cancel_input_read", "read_stdin cancelled", "post_quit 4242",
+                                   "hook_thread_end", "keep_awake 0", bye_line});
+  EXPECT_TRUE(in_order(Calls(ready + 1, calls.end()), expected));
+  for (const auto& [name, shown] : shown_by)
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), shown.second), 1) << name;
   EXPECT_EQ(fake::stdout_text(), "{\"event\":\"ready\"}\n{\"event\":\"bye\"}\n");
 }
 
@@ -310,7 +296,7 @@ TEST_F(SessionDriverTest, LateEndOfSessionRestoresNothingTwice) {
   fake::clear_calls();
   restore_at_end_of_session();
   EXPECT_TRUE(wake_command_loop()) << "the command loop has ended already";
-  EXPECT_EQ(fake::calls(), (Calls{"com_enter", "com_uninitialize"}));
+  EXPECT_TRUE(fake::calls().empty());
 }
 
 }  // namespace

@@ -4,11 +4,12 @@
 include(${CMAKE_SOURCE_DIR}/cmake/googletest.cmake)
 
 set(NATIVE_TESTS_DIR ${CMAKE_CURRENT_LIST_DIR})
-add_library(fake_platform STATIC ${NATIVE_TESTS_DIR}/fake_platform.cc)
-target_link_libraries(fake_platform PUBLIC sidecar_core)
-target_include_directories(fake_platform PUBLIC ${NATIVE_TESTS_DIR})
+# The seam of this build: a recording fake, which also resets the core's state between tests.
+add_library(sidecar_platform STATIC ${NATIVE_TESTS_DIR}/fake_platform.cc)
+target_link_libraries(sidecar_platform PUBLIC sidecar_core)
+target_include_directories(sidecar_platform PUBLIC ${NATIVE_TESTS_DIR})
 
-# Each session run publishes a key-event sender that is never freed, by design.
+# Each session run publishes an event sender that is never freed, by design.
 set(NATIVE_TEST_ENV "LSAN_OPTIONS=suppressions=${NATIVE_TESTS_DIR}/lsan.supp:print_suppressions=0"
                     "TSAN_OPTIONS=halt_on_error=1")
 
@@ -17,7 +18,7 @@ set(NATIVE_TEST_ENV "LSAN_OPTIONS=suppressions=${NATIVE_TESTS_DIR}/lsan.supp:pri
 function(velmora_native_test name label)
   cmake_parse_arguments(PARSE_ARGV 2 ARG "" "" "SOURCES")
   add_executable(${name} ${ARG_SOURCES})
-  target_link_libraries(${name} PRIVATE fake_platform GTest::gtest GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE sidecar_platform GTest::gtest GTest::gtest_main)
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES LABELS ${label} TIMEOUT 300 ENVIRONMENT "${NATIVE_TEST_ENV}")
 endfunction()
@@ -38,5 +39,5 @@ endif()
 velmora_native_test(sidecar_concurrency_tests tsan
   SOURCES
     ${NATIVE_TESTS_DIR}/end_of_session_test.cc
-    ${NATIVE_TESTS_DIR}/key_channel_test.cc
+    ${NATIVE_TESTS_DIR}/event_channel_test.cc
     ${NATIVE_TESTS_DIR}/event_stream_test.cc)

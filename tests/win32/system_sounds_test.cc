@@ -332,7 +332,7 @@ void run(const Script& script, bool mute, Outcome& out) {
     session.volume.count.name = session.tag + ".volume";
   }
 
-  out.result = set_system_sounds_mute_with(&fake_create_instance, mute);
+  out.result = system_sounds_mute_with(&fake_create_instance, mute);
 
   enter("end");  // Catches an error object left pending by the last call.
   out.seen.trace.pop_back();
@@ -489,7 +489,7 @@ TEST(SystemSoundsSearch, ReleasesLastObtainedFirst) {
 // Wine has no default playback device: the real entry point must come back empty.
 TEST(SystemSoundsLive, NoDefaultDeviceUnderWineGivesNothing) {
   const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  EXPECT_EQ(set_system_sounds_mute(true), std::nullopt);
+  EXPECT_EQ(platform_set_system_sounds_mute(true), std::nullopt);
   if (SUCCEEDED(com)) CoUninitialize();
 }
 

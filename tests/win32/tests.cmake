@@ -5,7 +5,7 @@ include(${CMAKE_SOURCE_DIR}/cmake/googletest.cmake)
 
 add_executable(sidecar_win_tests
   ${CMAKE_CURRENT_LIST_DIR}/system_sounds_test.cc
-  ${CMAKE_CURRENT_LIST_DIR}/key_channel_wake_test.cc
+  ${CMAKE_CURRENT_LIST_DIR}/event_channel_wake_test.cc
 )
 target_link_libraries(sidecar_win_tests PRIVATE sidecar_core GTest::gtest_main)
 # The scripts are designated initialisers that name only what differs from the defaults.

@@ -1,4 +1,4 @@
-// The key channel's wake-up on the real Windows primitives: one event at a time, sent
+// The event channel's wake-up on the real Windows primitives: one event at a time, sent
 // while the receiver is at a different point on its way to sleep each round. A lost wake
 // leaves an event queued with the receiver asleep, which shows here as a round that never
 // completes.
@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <thread>
 
-#include "key_channel.h"
+#include "event_channel.h"
 
 namespace velmora {
 namespace {
@@ -36,8 +36,8 @@ void stagger(std::uint32_t round) {
   for (volatile std::uint32_t spin = 0; spin < (round * 37) % 400;) spin = spin + 1;
 }
 
-TEST(KeyChannelWake, EverySingleEventWakesTheReceiver) {
-  KeyChannel channel = make_key_channel();
+TEST(EventChannelWake, EverySingleEventWakesTheReceiver) {
+  EventChannel channel = make_event_channel();
   std::atomic<std::uint32_t> received{0};
   std::thread receiver_thread([&received, receiver = std::move(channel.receiver)]() mutable {
     while (const auto item = receiver.receive()) received.fetch_add(1);
@@ -53,7 +53,7 @@ TEST(KeyChannelWake, EverySingleEventWakesTheReceiver) {
     }
   }
   // Releasing the sender wakes the receiver once more, so the thread ends either way.
-  { KeySender gone = std::move(channel.sender); }
+  { EventSender gone = std::move(channel.sender); }
   receiver_thread.join();
   EXPECT_FALSE(stalled) << "event " << stalled_at << " waited in the queue with the receiver asleep";
 }

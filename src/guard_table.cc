@@ -1,0 +1,76 @@
+#include "guard_table.h"
+
+#include <atomic>
+
+#include "cursor_clip.h"
+#include "process_state.h"
+#include "sound_guard.h"
+
+namespace velmora {
+
+// Restored last to first: the cursor is freed first, and the power scheme, put back last,
+// is re-applied after every other setting is back.
+const std::array<Guard, guard_count> guards = {{
+    {"power actions", save_power_actions, neutralize_power_actions, restore_power_actions,
+     GuardStage::BeforeHookThread, RestoreOn::AnyThread, false},
+    {"wake request", nullptr, keep_awake, end_keep_awake, GuardStage::BeforeHookThread,
+     RestoreOn::ApplyingThread, false},
+    {"beep", save_beep, disable_beep, restore_beep, GuardStage::BeforeHookThread, RestoreOn::AnyThread,
+     false},
+    {"system sounds", save_system_sounds, mute_system_sounds, restore_system_sounds,
+     GuardStage::BeforeHookThread, RestoreOn::AnyThread, false},
+    {"cursor", save_cursor, confine_cursor, release_cursor, GuardStage::AfterHookThread, RestoreOn::AnyThread,
+     false},
+}};
+
+namespace {
+
+std::atomic<SavedSettingsListener> listener{nullptr};
+
+bool skipped(const Guard& guard) { return diagnostic_mode.load() && !guard.in_diagnostic; }
+
+}  // namespace
+
+SavedSettings saved_settings() {
+  SavedSettings settings;
+  settings.power = saved_power.peek();
+  settings.mute = saved_mute.peek();
+  settings.beep = saved_beep.peek();
+  const std::lock_guard<std::mutex> hold(cursor_slot.lock);
+  settings.cursor_confined = cursor_slot.hold == CursorHold::Confined;
+  return settings;
+}
+
+void load_saved_settings(const SavedSettings& settings) {
+  (void)saved_power.take();
+  if (settings.power) saved_power.put(*settings.power);
+  (void)saved_mute.take();
+  if (settings.mute) saved_mute.put(*settings.mute);
+  (void)saved_beep.take();
+  if (settings.beep) saved_beep.put(*settings.beep);
+  const std::lock_guard<std::mutex> hold(cursor_slot.lock);
+  cursor_slot.hold = settings.cursor_confined ? CursorHold::Confined : CursorHold::Free;
+}
+
+void set_saved_settings_listener(SavedSettingsListener new_listener) { listener.store(new_listener); }
+
+void apply_guards(GuardStage stage) {
+  for (const Guard& guard : guards) {
+    if (guard.stage != stage || skipped(guard)) continue;
+    if (guard.save != nullptr) {
+      guard.save();
+      if (const SavedSettingsListener tell = listener.load()) tell(saved_settings());
+    }
+    guard.change();
+  }
+}
+
+void restore_guards(Restorer restorer) {
+  for (auto guard = guards.rbegin(); guard != guards.rend(); ++guard) {
+    if (skipped(*guard)) continue;
+    if (restorer == Restorer::OtherThread && guard->restore_on == RestoreOn::ApplyingThread) continue;
+    guard->restore();
+  }
+}
+
+}  // namespace velmora

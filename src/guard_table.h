@@ -1,0 +1,64 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+#include "power_guard.h"
+
+namespace velmora {
+
+// Every setting the lock changes is one guard in one table. Start-up applies the table in
+// its order; the normal shutdown, the end of the session and a restore from handed-over
+// values put it back in the reverse order.
+
+// When a guard is applied: most before the hook thread starts, the cursor only once the
+// shield that hides it is up.
+enum class GuardStage : std::uint8_t { BeforeHookThread, AfterHookThread };
+
+// Who may put a guard back: any thread, or only the thread that applied it (the wake
+// request belongs to the thread that made it).
+enum class RestoreOn : std::uint8_t { AnyThread, ApplyingThread };
+
+struct Guard {
+  const char* name;
+  void (*save)();     // reads what the change will overwrite into the guard's slot
+  void (*change)();   // changes only what was saved
+  void (*restore)();  // takes the saved value out and writes it back; at most once
+  GuardStage stage;
+  RestoreOn restore_on;
+  bool in_diagnostic;  // whether a diagnostic run applies it
+};
+
+inline constexpr std::size_t guard_count = 5;
+extern const std::array<Guard, guard_count> guards;
+
+// The saved values of every guard together: a plain record to copy out and to restore from.
+struct SavedSettings {
+  std::optional<PowerSnapshot> power;
+  std::optional<bool> mute;  // the system-sounds session was muted
+  std::optional<bool> beep;  // the beep was on
+  bool cursor_confined = false;
+  bool operator==(const SavedSettings&) const = default;
+};
+
+SavedSettings saved_settings();
+// Puts the record's values into the guards' slots, replacing what they held, so that a
+// restore then writes them back.
+void load_saved_settings(const SavedSettings& settings);
+
+// Told the whole record after each save, before the change it precedes. Set once by the
+// session driver before any guard is applied; null tells nobody.
+using SavedSettingsListener = void (*)(const SavedSettings& settings);
+void set_saved_settings_listener(SavedSettingsListener listener);
+
+// Applies each guard of `stage`, in table order: save, tell the listener, change.
+// Nothing in diagnostic mode, except guards marked for it.
+void apply_guards(GuardStage stage);
+
+// Puts back, in reverse table order, every guard that the calling thread may restore.
+enum class Restorer : std::uint8_t { ApplyingThread, OtherThread };
+void restore_guards(Restorer restorer);
+
+}  // namespace velmora
