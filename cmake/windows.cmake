@@ -16,6 +16,7 @@ add_library(sidecar_platform STATIC
   ${WIN32_DIR}/address_wait_win32.cc
   ${WIN32_DIR}/platform_win32.cc
   ${WIN32_DIR}/system_sounds_win32.cc
+  ${WIN32_DIR}/watcher_process_win32.cc
 )
 target_include_directories(sidecar_platform PUBLIC ${SRC_DIR} ${WIN32_DIR})
 target_link_libraries(sidecar_platform PUBLIC user32 powrprof ole32 oleaut32 uuid synchronization)

@@ -12,9 +12,15 @@ void close_shield_if_due(ClickGate& gate, GateEffects& effects) {
   effects.shield_pass_through = false;
 }
 
-HookVerdict on_press(ClickGate& gate, MouseButton button, bool injected, GateEffects& effects) {
-  // Injected presses (ours, or another program's) pass without touching the gate.
-  if (injected) return HookVerdict::Pass;
+HookVerdict on_press(ClickGate& gate, MouseButton button, MouseSource source, GateEffects& effects) {
+  // Another program's press passes without touching the gate.
+  if (source == MouseSource::Injected) return HookVerdict::Pass;
+  // Our own press arrives after the timer let it go. Should the release have overtaken it
+  // meanwhile (the gate is no longer Released), it would be a press without a release, and
+  // the system would take the button for held: swallowed instead.
+  if (source == MouseSource::Gate) {
+    return gate.state == GateState::Released ? HookVerdict::Pass : HookVerdict::Swallow;
+  }
   if (gate.state != GateState::Idle) return HookVerdict::Swallow;
   gate.state = GateState::Pending;
   gate.pending = button;
@@ -38,14 +44,14 @@ HookVerdict on_release(ClickGate& gate, MouseButton button, GateEffects& effects
   return HookVerdict::Pass;
 }
 
-HookVerdict decide(ClickGate& gate, std::uint32_t message, bool injected, GateEffects& effects) {
+HookVerdict decide(ClickGate& gate, std::uint32_t message, MouseSource source, GateEffects& effects) {
   switch (message) {
     case wm_mousemove:
       return gate.state == GateState::Released ? HookVerdict::Pass : HookVerdict::Swallow;
     case wm_lbuttondown:
-      return on_press(gate, MouseButton::Left, injected, effects);
+      return on_press(gate, MouseButton::Left, source, effects);
     case wm_rbuttondown:
-      return on_press(gate, MouseButton::Right, injected, effects);
+      return on_press(gate, MouseButton::Right, source, effects);
     case wm_lbuttonup:
       return on_release(gate, MouseButton::Left, effects);
     case wm_rbuttonup:
@@ -58,12 +64,12 @@ HookVerdict decide(ClickGate& gate, std::uint32_t message, bool injected, GateEf
 
 }  // namespace
 
-MouseDecision mouse_filter(ClickGate& gate, std::int32_t code, std::uint64_t message, bool injected) {
+MouseDecision mouse_filter(ClickGate& gate, std::int32_t code, std::uint64_t message, MouseSource source) {
   MouseDecision decision;
   if (code < 0 || !capture_active.load() || diagnostic_mode.load()) return decision;
   // Any further mouse event means the release before it has been routed.
   close_shield_if_due(gate, decision.effects);
-  decision.verdict = decide(gate, static_cast<std::uint32_t>(message), injected, decision.effects);
+  decision.verdict = decide(gate, static_cast<std::uint32_t>(message), source, decision.effects);
   return decision;
 }
 

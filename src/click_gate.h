@@ -49,9 +49,16 @@ inline constexpr std::uint32_t wm_lbuttonup = 0x0202;
 inline constexpr std::uint32_t wm_rbuttondown = 0x0204;
 inline constexpr std::uint32_t wm_rbuttonup = 0x0205;
 
-// The mouse hook's decision, free of Windows types. `injected` is LLMHF_INJECTED.
-// A real press that finds the gate Idle arms the click timer.
-MouseDecision mouse_filter(ClickGate& gate, std::int32_t code, std::uint64_t message, bool injected);
+// Where a mouse event comes from: the device, another program's SendInput
+// (LLMHF_INJECTED), or the gate's own re-injected press, which carries gate_press_tag.
+enum class MouseSource : std::uint8_t { Physical, Injected, Gate };
+
+// The dwExtraInfo of the press the gate re-injects, so the hook tells it from others.
+inline constexpr std::uint64_t gate_press_tag = 0x56454C4D4F524131ULL;
+
+// The mouse hook's decision, free of Windows types. A real press that finds the gate Idle
+// arms the click timer.
+MouseDecision mouse_filter(ClickGate& gate, std::int32_t code, std::uint64_t message, MouseSource source);
 
 // The click timer fired: re-inject the held press if it is still held, and close a shield
 // that is due to close.

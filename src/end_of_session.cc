@@ -4,6 +4,7 @@
 #include "guard_table.h"
 #include "platform.h"
 #include "process_state.h"
+#include "watcher_link.h"
 
 namespace velmora {
 
@@ -11,6 +12,8 @@ void restore_at_end_of_session() {
   if (diagnostic_mode.load()) return;
   session_ending.store(true);
   restore_guards(Restorer::OtherThread);
+  // The wake request left to the main thread persists nothing: the watcher has no more to do.
+  tell_watcher_all_back();
 }
 
 bool wake_command_loop() {
@@ -21,8 +24,7 @@ bool wake_command_loop() {
 
 void end_run_here() {
   capture_active.store(false);
-  emit_line(event_line("bye"));
-  platform_exit(0);
+  emit_last_line_and_exit(event_line("bye"), 0);
 }
 
 }  // namespace velmora

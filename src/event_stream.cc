@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <chrono>
 #include <mutex>
 
 #include "platform.h"
@@ -10,10 +11,13 @@
 namespace velmora {
 namespace {
 
-std::mutex& stdout_lock() {
-  static std::mutex lock;
+std::timed_mutex& stdout_lock() {
+  static std::timed_mutex lock;
   return lock;
 }
+
+// How long an exit without a last line waits for a write already under way.
+constexpr auto exit_wait_bound = std::chrono::seconds(1);
 
 // Each counted event's line, by its value.
 constexpr std::array<std::string_view, counted_event_kinds> counted_lines = {
@@ -72,8 +76,24 @@ void emit_line(std::string text) {
   // The line feed goes out in the same write as the text, so no reader ever sees half a
   // line. Pipe writes are unbuffered, so a completed write is already flushed.
   text.push_back('\n');
-  const std::lock_guard<std::mutex> hold(stdout_lock());
+  const std::lock_guard<std::timed_mutex> hold(stdout_lock());
   write_locked(text);
+}
+
+// The lock is still held when the process ends: a write that started after this one would
+// be cut part-way by the exit. The line waits for a write under way, as any line does;
+// nothing waits for the lock a second time.
+void emit_last_line_and_exit(std::string text, int status) {
+  text.push_back('\n');
+  const std::unique_lock<std::timed_mutex> hold(stdout_lock());
+  write_locked(text);
+  platform_exit(status);
+}
+
+void exit_holding_stdout(int status) {
+  // Bounded: a parent that stopped reading must not keep a failing run from ending.
+  const std::unique_lock<std::timed_mutex> hold(stdout_lock(), exit_wait_bound);
+  platform_exit(status);
 }
 
 void event_pump(EventReceiver receiver) {
@@ -87,7 +107,7 @@ void event_pump(EventReceiver receiver) {
         append_key_line(keys, *next);
       }
     }
-    const std::lock_guard<std::mutex> hold(stdout_lock());
+    const std::lock_guard<std::timed_mutex> hold(stdout_lock());
     write_locked(item->kind == Received::Key ? std::string_view(keys.text, keys.size)
                                              : counted_line(item->counted));
     // Events counted while that write was blocked on a full pipe go out before the lock is

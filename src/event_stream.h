@@ -18,6 +18,14 @@ std::string key_event_line(KeyEvent event);
 // reading loses lines, never the session.
 void emit_line(std::string text);
 
+// The run's last line (`bye`), then the exit with `status`, with the standard-output lock
+// held through the exit, so that no other line can start and be cut off by it.
+[[noreturn]] void emit_last_line_and_exit(std::string text, int status);
+
+// An exit that writes no last line, with the standard-output lock held the same way; it
+// waits a bounded time for a write under way.
+[[noreturn]] void exit_holding_stdout(int status);
+
 // Body of the event pump thread: one `key` line per KeyEvent and one line per counted
 // event (`session-lock`), until the channel ends.
 void event_pump(EventReceiver receiver);

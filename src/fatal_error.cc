@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "event_stream.h"
 #include "platform.h"
 
 namespace velmora {
@@ -17,7 +18,7 @@ void exit_with_report(int status, std::string_view message, std::string_view det
   }
   report.push_back('\n');
   platform_write_stderr(report.data(), report.size());
-  platform_exit(status);
+  exit_holding_stdout(status);
 }
 
 void fatal_error(std::string_view message, std::string_view detail) {

@@ -5,7 +5,7 @@
 namespace velmora {
 
 // Failure of the process's own machinery: reports on standard error and exits with
-// status 101 at once. Nothing is restored and no `bye` is written.
+// status 101 at once. No `bye` is written; what to restore first is the caller's.
 [[noreturn]] void fatal_error(std::string_view message, std::string_view detail);
 
 // Writes "velmora-sidecar: <message>: <detail>" to standard error and exits with `status`.

@@ -8,19 +8,22 @@
 
 namespace velmora {
 
+constexpr auto before_stop = RestoreWhen::BeforeHookThreadStops;
+constexpr auto after_stop = RestoreWhen::AfterHookThreadStops;
+
 // Restored last to first: the cursor is freed first, and the power scheme, put back last,
 // is re-applied after every other setting is back.
 const std::array<Guard, guard_count> guards = {{
     {"power actions", save_power_actions, neutralize_power_actions, restore_power_actions,
-     GuardStage::BeforeHookThread, RestoreOn::AnyThread, false},
+     GuardStage::BeforeHookThread, RestoreOn::AnyThread, before_stop, false},
     {"wake request", nullptr, keep_awake, end_keep_awake, GuardStage::BeforeHookThread,
-     RestoreOn::ApplyingThread, false},
+     RestoreOn::ApplyingThread, after_stop, false},
     {"beep", save_beep, disable_beep, restore_beep, GuardStage::BeforeHookThread, RestoreOn::AnyThread,
-     false},
+     before_stop, false},
     {"system sounds", save_system_sounds, mute_system_sounds, restore_system_sounds,
-     GuardStage::BeforeHookThread, RestoreOn::AnyThread, false},
+     GuardStage::BeforeHookThread, RestoreOn::AnyThread, before_stop, false},
     {"cursor", save_cursor, confine_cursor, release_cursor, GuardStage::AfterHookThread, RestoreOn::AnyThread,
-     false},
+     after_stop, false},
 }};
 
 namespace {
@@ -65,9 +68,9 @@ void apply_guards(GuardStage stage) {
   }
 }
 
-void restore_guards(Restorer restorer) {
+void restore_guards(Restorer restorer, std::optional<RestoreWhen> when) {
   for (auto guard = guards.rbegin(); guard != guards.rend(); ++guard) {
-    if (skipped(*guard)) continue;
+    if (skipped(*guard) || (when && guard->restore_when != *when)) continue;
     if (restorer == Restorer::OtherThread && guard->restore_on == RestoreOn::ApplyingThread) continue;
     guard->restore();
   }

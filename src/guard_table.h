@@ -21,6 +21,11 @@ enum class GuardStage : std::uint8_t { BeforeHookThread, AfterHookThread };
 // request belongs to the thread that made it).
 enum class RestoreOn : std::uint8_t { AnyThread, ApplyingThread };
 
+// When the normal shutdown puts a guard back. Settings that outlive the process go back
+// while the hook thread, whose window hears of the end of the session, still runs; the
+// cursor only once the shield is gone, and the wake request ends on its own thread anyway.
+enum class RestoreWhen : std::uint8_t { BeforeHookThreadStops, AfterHookThreadStops };
+
 struct Guard {
   const char* name;
   void (*save)();     // reads what the change will overwrite into the guard's slot
@@ -28,6 +33,7 @@ struct Guard {
   void (*restore)();  // takes the saved value out and writes it back; at most once
   GuardStage stage;
   RestoreOn restore_on;
+  RestoreWhen restore_when;
   bool in_diagnostic;  // whether a diagnostic run applies it
 };
 
@@ -57,8 +63,9 @@ void set_saved_settings_listener(SavedSettingsListener listener);
 // Nothing in diagnostic mode, except guards marked for it.
 void apply_guards(GuardStage stage);
 
-// Puts back, in reverse table order, every guard that the calling thread may restore.
+// Puts back, in reverse table order, every guard that the calling thread may restore; with
+// `when`, only the guards restored at that point of the shutdown.
 enum class Restorer : std::uint8_t { ApplyingThread, OtherThread };
-void restore_guards(Restorer restorer);
+void restore_guards(Restorer restorer, std::optional<RestoreWhen> when = std::nullopt);
 
 }  // namespace velmora

@@ -117,4 +117,41 @@ void platform_set_beep(bool on);
 std::optional<bool> platform_get_system_sounds_mute();
 std::optional<bool> platform_set_system_sounds_mute(bool mute);
 
+// --- One sidecar at a time -----------------------------------------------------------
+
+// Takes the machine-wide instance lock for the calling thread, waiting at most `wait_ms` for
+// its holder to let go. A lock whose holder died counts as taken; one that exists but cannot
+// be opened counts as held.
+bool platform_take_instance_lock(unsigned wait_ms);
+// Lets it go; only the thread that took it can.
+void platform_release_instance_lock();
+
+// --- The watcher, from the sidecar ---------------------------------------------------
+
+enum class WatcherStart : std::uint8_t { Holding, Refused, Failed };
+
+// Starts the watcher, a second process of this executable that inherits no handle, and
+// waits at most `answer_wait_ms` until it holds the instance lock (Holding), exits with
+// `refused_status` because the lock is held (Refused), or cannot be had (Failed, with the
+// reason in `error_text`).
+WatcherStart platform_start_watcher(unsigned answer_wait_ms, int refused_status, std::string& error_text);
+// Writes every byte to the watcher's pipe; false when the watcher is gone.
+bool platform_send_to_watcher(const std::uint8_t* data, std::size_t size);
+// Closes the sidecar's end of the pipe; the watcher then reads its end.
+void platform_close_watcher_pipe();
+// Waits at most `wait_ms` for the watcher process to exit.
+void platform_wait_for_watcher(unsigned wait_ms);
+
+// --- The watcher's own side ------------------------------------------------------------
+
+enum class WatcherRole : std::uint8_t { NotWatcher, Connected, SidecarGone };
+
+// Whether this process was started as a watcher; if so, opens the pipe and the signal that
+// the sidecar handed over on the command line. Any other command line is not a watcher's.
+WatcherRole platform_connect_to_sidecar();
+// Tells the waiting sidecar that the instance lock is held.
+void platform_tell_sidecar_holding();
+// Reads what the sidecar sent; End once every writer of the pipe is gone, however it ended.
+ReadResult platform_read_from_sidecar(char* buffer, std::size_t capacity);
+
 }  // namespace velmora

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <thread>
 
@@ -16,7 +17,10 @@
 #include "line_reader.h"
 #include "platform.h"
 #include "process_state.h"
+#include "session_driver_testing.h"
 #include "stop_command.h"
+#include "watcher.h"
+#include "watcher_link.h"
 
 namespace velmora {
 namespace {
@@ -27,12 +31,25 @@ constexpr unsigned quit_retry_ms = 10;
 // A low-level hook could not be installed: the lock never held, so no `ready` is claimed.
 constexpr int hook_failure_exit_status = 102;
 
+// How many more thread starts may succeed; negative: all of them (tests lower it).
+std::atomic<int> thread_starts_left{-1};
+
+// The process's own machinery failed: whatever was changed goes back before the exit.
+[[noreturn]] void fail_run(std::string_view message, std::string_view detail) {
+  restore_guards(Restorer::ApplyingThread);
+  end_watcher_link();
+  fatal_error(message, detail);
+}
+
 template <typename Body>
 std::thread spawn_thread(Body&& body) {
   try {
+    if (thread_starts_left.load() == 0)
+      throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+    if (thread_starts_left.load() > 0) thread_starts_left.fetch_sub(1);
     return std::thread(std::forward<Body>(body));
   } catch (const std::system_error& error) {
-    fatal_error("failed to spawn thread", error.what());
+    fail_run("failed to spawn thread", error.what());
   }
 }
 
@@ -84,7 +101,7 @@ void stop_hook_thread(HookThread& hook) {
   try {
     hook.thread.join();
   } catch (const std::system_error& error) {
-    fatal_error("failed to join on thread", error.what());
+    fail_run("failed to join on thread", error.what());
   }
 }
 
@@ -95,6 +112,7 @@ const char* hook_name(LowLevelHook hook) { return hook == LowLevelHook::Keyboard
 [[noreturn]] void abandon_start(HookThread& hook) {
   stop_hook_thread(hook);
   restore_guards(Restorer::ApplyingThread);
+  end_watcher_link();
   const std::string message = std::string("failed to install the ") + hook_name(hook.failure->hook) + " hook";
   exit_with_report(hook_failure_exit_status, message, hook.failure->error_text);
 }
@@ -107,6 +125,8 @@ ReadResult read_input(char* buffer, std::size_t capacity) {
 }
 
 }  // namespace
+
+void fail_thread_starts_after(int successful_starts) { thread_starts_left.store(successful_starts); }
 
 bool decide_diagnostic(const std::optional<std::u16string>& value) {
   return value.has_value() && *value == u"1";
@@ -130,10 +150,14 @@ LoopEnd run_command_loop() {
   }
 }
 
-int run_session(HookThreadBody hook_thread_body) {
+void run_session(HookThreadBody hook_thread_body) {
   diagnostic_mode.store(decide_diagnostic(platform_get_env(u"VELMORA_DIAG")));
   platform_mark_input_reader();
   start_event_pump();
+  // Nothing has changed yet, so a refused run leaves nothing behind.
+  if (start_watcher_link(diagnostic_mode.load()) == LinkStart::AlreadyRunning) {
+    exit_with_report(already_running_status, "another sidecar is already running", "");
+  }
   apply_guards(GuardStage::BeforeHookThread);
   HookThread hook = start_hook_thread(hook_thread_body);
   if (hook.failure) abandon_start(hook);
@@ -144,12 +168,13 @@ int run_session(HookThreadBody hook_thread_body) {
   command_loop_ended.store(true);
 
   capture_active.store(false);
-  stop_hook_thread(hook);
   // Each restore acts at most once: after the end of the session each finds its setting
   // already back, except the wake request, which only this thread can end.
-  restore_guards(Restorer::ApplyingThread);
-  emit_line(event_line("bye"));
-  return 0;
+  restore_guards(Restorer::ApplyingThread, RestoreWhen::BeforeHookThreadStops);
+  stop_hook_thread(hook);
+  restore_guards(Restorer::ApplyingThread, RestoreWhen::AfterHookThreadStops);
+  end_watcher_link();
+  emit_last_line_and_exit(event_line("bye"), 0);
 }
 
 }  // namespace velmora

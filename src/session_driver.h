@@ -35,7 +35,7 @@ bool decide_diagnostic(const std::optional<std::u16string>& value);
 enum class LoopEnd { Stop, EndOfInput, ReadFailed };
 LoopEnd run_command_loop();
 
-// The whole run: start-up, command loop, shutdown. Returns the exit status.
-int run_session(HookThreadBody hook_thread_body);
+// The whole run: start-up, command loop, shutdown, and the exit: status 0 after `bye`.
+[[noreturn]] void run_session(HookThreadBody hook_thread_body);
 
 }  // namespace velmora

@@ -110,6 +110,7 @@ void send_mouse_press(MouseButton button) {
   INPUT input{};
   input.type = INPUT_MOUSE;
   input.mi.dwFlags = button == MouseButton::Left ? MOUSEEVENTF_LEFTDOWN : MOUSEEVENTF_RIGHTDOWN;
+  input.mi.dwExtraInfo = static_cast<ULONG_PTR>(gate_press_tag);
   (void)SendInput(1, &input, sizeof(INPUT));
 }
 
@@ -146,8 +147,11 @@ LRESULT CALLBACK keyboard_hook(int code, WPARAM message, LPARAM info) {
 LRESULT CALLBACK mouse_hook(int code, WPARAM message, LPARAM info) {
   if (code < 0) return next_hook(code, message, info);
   const auto* mouse = reinterpret_cast<const MSLLHOOKSTRUCT*>(info);
-  const bool injected = (mouse->flags & LLMHF_INJECTED) != 0;
-  const MouseDecision decision = mouse_filter(click_gate, code, message, injected);
+  MouseSource source = MouseSource::Physical;
+  if ((mouse->flags & LLMHF_INJECTED) != 0) {
+    source = mouse->dwExtraInfo == gate_press_tag ? MouseSource::Gate : MouseSource::Injected;
+  }
+  const MouseDecision decision = mouse_filter(click_gate, code, message, source);
   apply_gate_effects(decision.effects);
   return decision.verdict == HookVerdict::Swallow ? 1 : next_hook(code, message, info);
 }

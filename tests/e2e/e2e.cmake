@@ -8,7 +8,7 @@ target_link_libraries(velmora-probe PRIVATE user32)
 
 set(VELMORA_E2E_DIR ${CMAKE_SOURCE_DIR}/tests/e2e)
 
-foreach(theme protocol keyboard mouse settings session_end soak)
+foreach(theme protocol keyboard mouse settings session_end soak watcher)
   add_test(NAME e2e_${theme}
     COMMAND ${VELMORA_PYTHON3} -m unittest -v test_${theme}
     WORKING_DIRECTORY ${VELMORA_E2E_DIR})

@@ -41,6 +41,7 @@ class Stream:
         self._lines = queue.Queue()
         self._reading = threading.Event()
         self._reading.set()
+        self.chunk, self.delay = 65536, 0  # a slow reader: small reads with a pause after each
         threading.Thread(target=self._run, daemon=True).start()
 
     def _run(self):
@@ -48,11 +49,12 @@ class Stream:
         while True:
             self._reading.wait()
             try:
-                chunk = os.read(self._fd, 65536)
+                chunk = os.read(self._fd, self.chunk)
             except OSError:
                 chunk = b""
             if not chunk:
                 break
+            time.sleep(self.delay)
             *lines, pending = (pending + chunk).split(b"\n")
             for line in lines:
                 self._lines.put(line.decode("utf-8", "replace").rstrip("\r"))
@@ -266,11 +268,11 @@ class Sidecar:
 
 
 def after_bye(lines):
-    """The lines after `bye`, key lines left out: a key still queued at shutdown may follow it.
-    None when there is no `bye`."""
+    """The lines after `bye`: none, since nothing may be written after it. None when there is
+    no `bye`."""
     if BYE not in lines:
         return None
-    return [line for line in lines[lines.index(BYE) + 1:] if json.loads(line).get("event") != "key"]
+    return lines[lines.index(BYE) + 1:]
 
 
 def key_lines(lines):

@@ -111,6 +111,20 @@ class Soak(unittest.TestCase):
         self.assert_free()
         self.assert_keys_pass()
 
+    def test_slow_reader_after_stop_gets_whole_lines(self):
+        # The pump holds a batch when `bye` is written; the exit must not cut it off.
+        sidecar = Sidecar().expect_ready()
+        stop_reading(sidecar)
+        BENCH.focus_desktop()
+        burst(600)
+        sidecar.send(STOP)
+        sidecar.out.chunk, sidecar.out.delay = 200, 0.002
+        sidecar.out.resume()
+        lines, status = sidecar.finish(timeout=90)
+        # A fragment would be the last line, after `bye`, or fail to parse.
+        self.assertEqual((after_bye(lines), status), ([], 0))
+        self.assertGreater(len(key_lines(lines)), 0)
+
     def test_session_lock_while_stdout_is_full(self):
         self.open_window()
         sidecar = Sidecar().expect_ready()

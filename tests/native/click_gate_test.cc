@@ -28,8 +28,8 @@ class ClickGateTest : public testing::Test {
     gate_.pending = pending;
   }
 
-  HookVerdict mouse(std::uint64_t message, bool injected = false) {
-    const MouseDecision decision = mouse_filter(gate_, 0, message, injected);
+  HookVerdict mouse(std::uint64_t message, MouseSource source = MouseSource::Physical) {
+    const MouseDecision decision = mouse_filter(gate_, 0, message, source);
     effects_.push_back(decision.effects);
     return decision.verdict;
   }
@@ -108,7 +108,7 @@ TEST_F(ClickGateTest, GateTable) {
                                     << " message 0x" << std::hex << row.message << " injected "
                                     << row.injected);
     set_gate(row.before, row.pending_before);
-    EXPECT_EQ(mouse(row.message, row.injected), row.verdict);
+    EXPECT_EQ(mouse(row.message, row.injected ? MouseSource::Injected : MouseSource::Physical), row.verdict);
     EXPECT_EQ(gate_.state, row.after);
     EXPECT_EQ(gate_.pending, row.pending_after);
     EXPECT_EQ(taken_effects(), row.arms_timer ? Words{"timer 500"} : Words{});
@@ -119,8 +119,8 @@ TEST_F(ClickGateTest, OtherMessagesSwallowedAndPassThroughLeavesGateUnchanged) {
   for (const GateState before : {I, P, R}) {
     for (const std::uint64_t message : other_messages) {
       set_gate(before, L);
-      EXPECT_EQ(mouse(message, false), swallow) << std::hex << message;
-      EXPECT_EQ(mouse(message, true), swallow) << std::hex << message;
+      EXPECT_EQ(mouse(message), swallow) << std::hex << message;
+      EXPECT_EQ(mouse(message, MouseSource::Injected), swallow) << std::hex << message;
       EXPECT_EQ(gate_.state, before);
     }
   }
@@ -137,7 +137,7 @@ TEST_F(ClickGateTest, OtherMessagesSwallowedAndPassThroughLeavesGateUnchanged) {
     for (const GateState before : {I, P, R}) {
       for (const std::uint64_t message : messages) {
         set_gate(before, Rt);
-        const MouseDecision decision = mouse_filter(gate_, mode.code, message, false);
+        const MouseDecision decision = mouse_filter(gate_, mode.code, message, MouseSource::Physical);
         EXPECT_EQ(decision.verdict, pass);
         EXPECT_EQ(decision.effects, GateEffects{}) << "nothing to do";
         EXPECT_EQ(gate_.state, before);
@@ -163,7 +163,7 @@ TEST_F(ClickGateTest, LongPressOpensShieldUntilReleaseIsRouted) {
   timer();
   EXPECT_EQ(gate_.state, R);
   EXPECT_EQ(taken_effects(), (Words{"timer 500", "open", "inject Right"}));
-  EXPECT_EQ(mouse(wm_rbuttondown, true), pass) << "the re-injected press";
+  EXPECT_EQ(mouse(wm_rbuttondown, MouseSource::Gate), pass) << "the re-injected press";
   EXPECT_EQ(mouse(wm_mousemove), pass);
   EXPECT_EQ(mouse(wm_lbuttondown), swallow) << "another button while released";
   EXPECT_EQ(mouse(wm_lbuttonup), swallow);
@@ -194,6 +194,17 @@ TEST_F(ClickGateTest, QuickClickThenNewPressRearmsTimer) {
   timer();
   EXPECT_EQ(taken_effects(), (Words{"timer 500", "timer 500", "open", "inject Right"}));
   EXPECT_EQ(mouse(wm_rbuttonup), pass);
+}
+
+// The release is queued after the timer let the press go but before the re-injected press:
+// the release passes, so the late press must not, or the button would stay down.
+TEST_F(ClickGateTest, OwnPressOvertakenByItsReleaseIsSwallowed) {
+  EXPECT_EQ(mouse(wm_lbuttondown), swallow);
+  timer();
+  EXPECT_EQ(mouse(wm_lbuttonup), pass);
+  EXPECT_EQ(mouse(wm_lbuttondown, MouseSource::Gate), swallow);
+  EXPECT_EQ(mouse(wm_lbuttondown, MouseSource::Injected), pass) << "another program's press";
+  EXPECT_EQ(gate_.state, I);
 }
 
 TEST_F(ClickGateTest, TimerIgnoresClearedCapture) {

@@ -13,6 +13,8 @@
 #include "guard_table.h"
 #include "power_guard.h"
 #include "process_state.h"
+#include "session_driver_testing.h"
+#include "watcher_protocol.h"
 
 namespace velmora {
 namespace {
@@ -38,6 +40,9 @@ struct Script {
   fake::HookScript hook = fake::HookScript::ReportAndWaitForQuit;
   int post_quit_failures = 0;
   bool quit_delivered = false;
+  WatcherStart watcher_start = WatcherStart::Holding;
+  bool instance_lock_free = true;
+  std::deque<std::string> from_sidecar;
 };
 
 // One lock for everything: the fake is called from the main, hook and pump threads.
@@ -249,6 +254,57 @@ std::optional<bool> platform_set_system_sounds_mute(bool mute) {
   return script.mute_result;
 }
 
+bool platform_take_instance_lock(unsigned wait_ms) {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  log.push_back("take_instance_lock " + std::to_string(wait_ms) + (script.instance_lock_free ? "" : " held"));
+  return script.instance_lock_free;
+}
+
+void platform_release_instance_lock() { record("release_instance_lock"); }
+
+WatcherStart platform_start_watcher(unsigned /*answer_wait_ms*/, int /*refused_status*/,
+                                    std::string& error_text) {
+  record("start_watcher");
+  const std::lock_guard<std::mutex> hold(state_lock);
+  if (script.watcher_start == WatcherStart::Failed) error_text = "fake system error";
+  return script.watcher_start;
+}
+
+// Records carry the kind and, for settings, what they hold in brief.
+bool platform_send_to_watcher(const std::uint8_t* data, std::size_t size) {
+  WatcherRecordReader reader;
+  reader.feed(data, size);
+  const std::optional<WatcherRecord> sent = reader.next();
+  if (!sent || sent->kind == WatcherRecordKind::AllBack) {
+    record(sent ? "send_to_watcher all back" : "send_to_watcher ?");
+    return true;
+  }
+  const SavedSettings& settings = sent->settings;
+  record(std::string("send_to_watcher power ") + (settings.power ? "1" : "0") + " mute " +
+         (settings.mute ? "1" : "0") + " beep " + (settings.beep ? "1" : "0") + " cursor " +
+         (settings.cursor_confined ? "1" : "0"));
+  return true;
+}
+
+void platform_close_watcher_pipe() { record("close_watcher_pipe"); }
+
+void platform_wait_for_watcher(unsigned wait_ms) { record("wait_for_watcher " + std::to_string(wait_ms)); }
+
+WatcherRole platform_connect_to_sidecar() { return WatcherRole::Connected; }
+
+void platform_tell_sidecar_holding() { record("tell_sidecar_holding"); }
+
+ReadResult platform_read_from_sidecar(char* buffer, std::size_t capacity) {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  if (script.from_sidecar.empty()) return {ReadStatus::End, 0};
+  std::string& chunk = script.from_sidecar.front();
+  const std::size_t size = std::min(capacity, chunk.size());
+  std::copy_n(chunk.data(), size, buffer);
+  chunk.erase(0, size);
+  if (chunk.empty()) script.from_sidecar.pop_front();
+  return {ReadStatus::Data, size};
+}
+
 // --- test helpers -------------------------------------------------------------------
 
 namespace fake {
@@ -286,6 +342,14 @@ void hook_thread_body(std::promise<HookThreadReport> report_sender) {
   }
 }
 
+int run_session_to_exit() {
+  try {
+    run_session(hook_thread_body);
+  } catch (const ExitCalled& exit) {
+    return exit.status;
+  }
+}
+
 void reset() {
   {
     const std::lock_guard<std::mutex> hold(state_lock);
@@ -301,6 +365,7 @@ void reset() {
   command_loop_ended.store(false);
   awake_requested.store(false);
   load_saved_settings(SavedSettings{});
+  fail_thread_starts_after(-1);
   set_saved_settings_listener(nullptr);
 }
 
@@ -375,6 +440,21 @@ void set_mute_result(std::optional<bool> result) {
 void set_com_apartment_entered(bool entered) {
   const std::lock_guard<std::mutex> hold(state_lock);
   script.com_apartment_entered = entered;
+}
+
+void set_watcher_start(WatcherStart start) {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  script.watcher_start = start;
+}
+
+void set_instance_lock_free(bool free) {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  script.instance_lock_free = free;
+}
+
+void set_from_sidecar(std::vector<std::string> chunks) {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  script.from_sidecar.assign(chunks.begin(), chunks.end());
 }
 
 void set_hook_script(HookScript hook) {

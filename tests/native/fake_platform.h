@@ -65,6 +65,16 @@ void set_screen(std::int32_t width, std::int32_t height);  // default 1920x1080
 void set_mute_result(std::optional<bool> result);          // default false (was not muted)
 void set_com_apartment_entered(bool entered);              // default true
 
+// Runs a whole session with the scripted hook thread below, up to its exit; the status.
+int run_session_to_exit();
+
+// Default: the watcher starts and holds the instance lock.
+void set_watcher_start(WatcherStart start);
+// Default: free; otherwise taking it fails as if another run held it.
+void set_instance_lock_free(bool free);
+// What the watcher reads from its sidecar, chunk by chunk, then end of the pipe.
+void set_from_sidecar(std::vector<std::string> chunks);
+
 // The hook thread's body, played by the script below; hand it to run_session.
 void hook_thread_body(std::promise<HookThreadReport> report_sender);
 void set_hook_script(HookScript script);  // default ReportAndWaitForQuit

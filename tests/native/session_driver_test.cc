@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <utility>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "guard_table.h"
 #include "line_reader.h"
 #include "process_state.h"
+#include "session_driver_testing.h"
 
 namespace velmora {
 namespace {
@@ -41,11 +43,14 @@ const std::map<std::string, std::pair<std::string, std::string>> shown_by = {
     {"cursor", {"clip_cursor 960 540 961 541", "clip_cursor null"}},
 };
 
-// The table's changes in its order, or its restores in the reverse order.
-Calls table_calls(bool restores, bool include_applying_thread_only = true) {
+// The table's changes in its order, or its restores in the reverse order; with `when`, only
+// the restores made at that point of the shutdown.
+Calls table_calls(bool restores, bool include_applying_thread_only = true,
+                  std::optional<RestoreWhen> when = std::nullopt) {
   Calls wanted;
   for (const Guard& guard : guards) {
     if (!include_applying_thread_only && guard.restore_on == RestoreOn::ApplyingThread) continue;
+    if (when && guard.restore_when != *when) continue;
     const auto& [change, restore] = shown_by.at(guard.name);
     wanted.push_back(restores ? restore : change);
   }
@@ -76,20 +81,29 @@ bool in_order(const Calls& calls, const Calls& wanted) {
 void expect_run_invariants(const Calls& calls) {
   const std::ptrdiff_t ready = first(calls, ready_line);
   ASSERT_LT(ready, static_cast<std::ptrdiff_t>(calls.size()));
-  EXPECT_EQ(calls.back(), bye_line) << "bye last";
+  EXPECT_EQ(Calls(calls.end() - 2, calls.end()), (Calls{bye_line, "exit 0"})) << "bye last";
+  const std::ptrdiff_t quit = first(calls, "post_quit 4242");
   const std::ptrdiff_t hook_end = first(calls, "hook_thread_end");
-  for (const auto& [name, shown] : shown_by) {
-    const auto& [apply, restore] = shown;
-    SCOPED_TRACE(apply);
+  for (const Guard& guard : guards) {
+    SCOPED_TRACE(guard.name);
+    const auto& [apply, restore] = shown_by.at(guard.name);
     const auto applied = std::count(calls.begin(), calls.end(), apply);
     EXPECT_EQ(applied, std::count(calls.begin(), calls.end(), restore)) << "matched by its restore";
     if (applied == 0) continue;
     EXPECT_LT(last(calls, apply), ready) << "applied before ready";
-    EXPECT_GT(first(calls, restore), hook_end) << "restored after the hook thread ended";
+    // Settings that outlive the process go back while the hook thread's window still hears
+    // of the end of the session; the cursor and the wake request once it has stopped.
+    if (guard.restore_when == RestoreWhen::BeforeHookThreadStops) {
+      EXPECT_LT(last(calls, restore), quit) << "restored before the hook thread is asked to quit";
+    } else {
+      EXPECT_GT(first(calls, restore), hook_end) << "restored after the hook thread ended";
+    }
   }
   const std::ptrdiff_t scheme = last(calls, "power_set_active_scheme");
   if (scheme > ready) {
-    for (const auto& [name, shown] : shown_by) EXPECT_LT(last(calls, shown.second), scheme) << shown.second;
+    for (const std::string& restore : table_calls(true, true, RestoreWhen::BeforeHookThreadStops)) {
+      EXPECT_LE(last(calls, restore), scheme) << restore << ": the scheme is re-applied last";
+    }
   }
 }
 
@@ -99,13 +113,15 @@ TEST_F(SessionDriverTest, EveryGuardIsShownHere) {
 }
 
 TEST_F(SessionDriverTest, NormalRunOrder) {
-  EXPECT_EQ(run_session(fake::hook_thread_body), 0);
+  EXPECT_EQ(fake::run_session_to_exit(), 0);
   const Calls calls = fake::calls();
   EXPECT_TRUE(in_order(calls, table_calls(false)));
   EXPECT_TRUE(in_order(calls, {"hook_thread_start", "clip_cursor 960 540 961 541", ready_line}));
-  Calls shut_down = {"post_quit 4242", "hook_thread_end"};
-  for (const std::string& restore : table_calls(true)) shut_down.push_back(restore);
-  shut_down.push_back(bye_line);
+  Calls shut_down = table_calls(true, true, RestoreWhen::BeforeHookThreadStops);
+  shut_down.insert(shut_down.end(), {"post_quit 4242", "hook_thread_end"});
+  for (const std::string& restore : table_calls(true, true, RestoreWhen::AfterHookThreadStops))
+    shut_down.push_back(restore);
+  shut_down.insert(shut_down.end(), {bye_line, "exit 0"});
   EXPECT_TRUE(in_order(calls, shut_down));
   expect_run_invariants(calls);
   EXPECT_EQ(fake::stdout_text(), "{\"event\":\"ready\"}\n{\"event\":\"bye\"}\n");
@@ -114,12 +130,57 @@ TEST_F(SessionDriverTest, NormalRunOrder) {
   EXPECT_NE(event_sender.load(), nullptr);
 }
 
+// The watcher is told each saved value before the setting changes, and that everything is
+// back before `bye`, which comes only once it has had time to exit.
+TEST_F(SessionDriverTest, WatcherToldBeforeEachChange) {
+  EXPECT_EQ(fake::run_session_to_exit(), 0);
+  EXPECT_TRUE(in_order(
+      fake::calls(), {"start_watcher", "send_to_watcher power 1 mute 0 beep 0 cursor 0",
+                      "power_write_ac PowerButton 0", "send_to_watcher power 1 mute 0 beep 1 cursor 0",
+                      "set_beep 0", "send_to_watcher power 1 mute 1 beep 1 cursor 0",
+                      "set_system_sounds_mute 1", "send_to_watcher power 1 mute 1 beep 1 cursor 1",
+                      "clip_cursor 960 540 961 541", ready_line, "clip_cursor null",
+                      "send_to_watcher all back", "close_watcher_pipe", "wait_for_watcher 2000", bye_line}));
+  EXPECT_FALSE(contains(fake::calls(), "take_instance_lock 3000")) << "the watcher holds it";
+}
+
+TEST_F(SessionDriverTest, AnotherSidecarRunningChangesNothingAndExits103) {
+  for (const bool diagnostic : {false, true}) {
+    SCOPED_TRACE(diagnostic ? "diagnostic" : "normal");
+    fake::reset();
+    if (diagnostic) fake::set_env(u"1");
+    fake::set_watcher_start(WatcherStart::Refused);
+    fake::set_instance_lock_free(false);
+    EXPECT_EQ(fake::run_session_to_exit(), 103);
+    const Calls calls = fake::calls();
+    for (const auto& [name, shown] : shown_by) EXPECT_FALSE(contains(calls, shown.first)) << name;
+    EXPECT_FALSE(contains(calls, "hook_thread_start"));
+    EXPECT_EQ(fake::stdout_text(), "");
+    EXPECT_EQ(fake::stderr_text(), "velmora-sidecar: another sidecar is already running\n");
+  }
+}
+
+// No watcher: the lock still holds, and the sidecar holds the instance lock itself.
+TEST_F(SessionDriverTest, WatcherThatCannotStartIsNotFatal) {
+  fake::set_watcher_start(WatcherStart::Failed);
+  EXPECT_EQ(fake::run_session_to_exit(), 0);
+  const Calls calls = fake::calls();
+  EXPECT_TRUE(in_order(calls, {"start_watcher", "take_instance_lock 3000", "power_write_ac PowerButton 0",
+                               ready_line, "release_instance_lock", bye_line}));
+  EXPECT_FALSE(contains(calls, "send_to_watcher all back"));
+  EXPECT_EQ(fake::stderr_text(),
+            "velmora-sidecar: could not start the watcher, so a kill would leave the settings changed: fake "
+            "system error\n");
+}
+
 TEST_F(SessionDriverTest, DiagnosticRunChangesNothing) {
   fake::set_env(u"1");
-  EXPECT_EQ(run_session(fake::hook_thread_body), 0);
+  EXPECT_EQ(fake::run_session_to_exit(), 0);
   const Calls calls = fake::calls();
   expect_run_invariants(calls);
   for (const auto& [name, shown] : shown_by) EXPECT_EQ(first(calls, shown.first), std::ssize(calls)) << name;
+  EXPECT_TRUE(in_order(calls, {"take_instance_lock 3000", ready_line, "release_instance_lock", bye_line}));
+  EXPECT_FALSE(contains(calls, "start_watcher")) << "a run that changes nothing needs no watcher";
   EXPECT_TRUE(diagnostic_mode.load());
 }
 
@@ -137,7 +198,7 @@ TEST_F(SessionDriverTest, OnlyExactlyOneMeansDiagnostic) {
   }
   // The decision reaches the run: a leading zero is normal mode, guards and all.
   fake::set_env(u"01");
-  EXPECT_EQ(run_session(fake::hook_thread_body), 0);
+  EXPECT_EQ(fake::run_session_to_exit(), 0);
   EXPECT_TRUE(in_order(fake::calls(), table_calls(false)));
 }
 
@@ -188,14 +249,14 @@ TEST_F(SessionDriverTest, CommandLoopEnds) {
 
 TEST_F(SessionDriverTest, StopLineEndsRunWithBye) {
   fake::set_stdin({"{\"cmd\":\"stop\"}\n", "{\"cmd\":\"stop\"}\n"});
-  EXPECT_EQ(run_session(fake::hook_thread_body), 0);
+  EXPECT_EQ(fake::run_session_to_exit(), 0);
   EXPECT_EQ(fake::stdout_text(), "{\"event\":\"ready\"}\n{\"event\":\"bye\"}\n");
   EXPECT_EQ(fake::stdin_chunks_left(), 1U);
 }
 
 TEST_F(SessionDriverTest, HookThreadEndingWithoutIdGetsNoQuit) {
   fake::set_hook_script(fake::HookScript::EndWithoutReport);
-  EXPECT_EQ(run_session(fake::hook_thread_body), 0);
+  EXPECT_EQ(fake::run_session_to_exit(), 0);
   const Calls calls = fake::calls();
   EXPECT_FALSE(contains(calls, "post_quit 4242"));
   EXPECT_TRUE(contains(calls, "clip_cursor 960 540 961 541")) << "the cursor is confined all the same";
@@ -240,35 +301,53 @@ TEST_F(SessionDriverTest, HookThatCannotBeInstalledEndsWithStatus102) {
   }
 }
 
+// The hook thread cannot be started once the guards have changed the settings: they go back
+// before the exit with status 101, and no `ready` is claimed.
+TEST_F(SessionDriverTest, HookThreadThatCannotStartRestoresAndExits101) {
+  fail_thread_starts_after(1);  // the event pump starts, the hook thread does not
+  EXPECT_EQ(fake::run_session_to_exit(), 101);
+  const Calls calls = fake::calls();
+  Calls expected = table_calls(false);
+  expected.pop_back();  // the cursor is confined only once the hook thread runs
+  const Calls restores = table_calls(true);
+  expected.insert(expected.end(), restores.begin() + 1, restores.end());
+  expected.insert(expected.end(), {"write_stderr", "exit 101"});
+  EXPECT_TRUE(in_order(calls, expected));
+  EXPECT_FALSE(contains(calls, "hook_thread_start"));
+  EXPECT_EQ(fake::stdout_text(), "");
+  EXPECT_TRUE(fake::stderr_text().starts_with("velmora-sidecar: failed to spawn thread: "))
+      << fake::stderr_text();
+}
+
 TEST_F(SessionDriverTest, ComLeftOnlyWhenEntered) {
   fake::set_com_apartment_entered(false);
-  EXPECT_EQ(run_session(fake::hook_thread_body), 0);
+  EXPECT_EQ(fake::run_session_to_exit(), 0);
   const Calls calls = fake::calls();
   EXPECT_TRUE(contains(calls, "set_system_sounds_mute 1")) << "the audio calls still run";
   EXPECT_FALSE(contains(calls, "com_leave"));
-  EXPECT_EQ(calls.back(), "write_stdout {\"event\":\"bye\"}");
+  EXPECT_EQ(calls.end()[-2], bye_line);
 }
 
 TEST_F(SessionDriverTest, UndeliveredQuitIsPostedAgain) {
   fake::set_post_quit_failures(2);
-  EXPECT_EQ(run_session(fake::hook_thread_body), 0);
+  EXPECT_EQ(fake::run_session_to_exit(), 0);
   Calls calls = fake::calls();
   const auto first = std::find(calls.begin(), calls.end(), "post_quit 4242 failed");
   ASSERT_NE(first, calls.end());
   EXPECT_EQ(Calls(first, first + 6), (Calls{"post_quit 4242 failed", "sleep_ms 10", "post_quit 4242 failed",
                                             "sleep_ms 10", "post_quit 4242", "hook_thread_end"}));
-  EXPECT_EQ(calls.back(), "write_stdout {\"event\":\"bye\"}");
+  EXPECT_EQ(calls.end()[-2], bye_line);
 }
 
 TEST_F(SessionDriverTest, UndeliverableQuitToEndedThreadDoesNotHang) {
   fake::set_hook_script(fake::HookScript::ReportAndEnd);
   fake::set_post_quit_failures(-1);
-  EXPECT_EQ(run_session(fake::hook_thread_body), 0);
+  EXPECT_EQ(fake::run_session_to_exit(), 0);
   const Calls calls = fake::calls();
   EXPECT_TRUE(contains(calls, "post_quit 4242 failed"));
   EXPECT_FALSE(contains(calls, "post_quit 4242"));
   EXPECT_TRUE(contains(calls, "power_set_active_scheme"));
-  EXPECT_EQ(calls.back(), "write_stdout {\"event\":\"bye\"}");
+  EXPECT_EQ(calls.end()[-2], bye_line);
 }
 
 // The end of the user's session reaches the hook thread while the main thread is blocked
@@ -278,7 +357,7 @@ TEST_F(SessionDriverTest, UndeliverableQuitToEndedThreadDoesNotHang) {
 TEST_F(SessionDriverTest, EndOfSessionRestoresOnceThenRunEndsWithBye) {
   fake::set_hook_script(fake::HookScript::EndSessionThenWaitForQuit);
   fake::set_stdin_blocks(true);
-  EXPECT_EQ(run_session(fake::hook_thread_body), 0);
+  EXPECT_EQ(fake::run_session_to_exit(), 0);
   const Calls calls = fake::calls();
   const auto ready = std::find(calls.begin(), calls.end(), "write_stdout {\"event\":\"ready\"}");
   ASSERT_NE(ready, calls.end());
@@ -292,7 +371,7 @@ TEST_F(SessionDriverTest, EndOfSessionRestoresOnceThenRunEndsWithBye) {
 }
 
 TEST_F(SessionDriverTest, LateEndOfSessionRestoresNothingTwice) {
-  EXPECT_EQ(run_session(fake::hook_thread_body), 0);
+  EXPECT_EQ(fake::run_session_to_exit(), 0);
   fake::clear_calls();
   restore_at_end_of_session();
   EXPECT_TRUE(wake_command_loop()) << "the command loop has ended already";

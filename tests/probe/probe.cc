@@ -239,6 +239,22 @@ int print_sidecar_threads() {
   return 0;
 }
 
+// How many processes run the executable of the given file name (the sidecar and its watcher).
+int print_process_count(const char* name) {
+  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return 1;
+  const std::wstring wanted(name, name + std::strlen(name));
+  int count = 0;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+    if (_wcsicmp(entry.szExeFile, wanted.c_str()) == 0) ++count;
+  }
+  (void)CloseHandle(snapshot);
+  print_line(std::to_string(count));
+  return 0;
+}
+
 // The shield: a top-level window, so it hears of the end of the session.
 HWND find_shield() { return FindWindowExW(nullptr, nullptr, shield_window_class, nullptr); }
 
@@ -313,7 +329,7 @@ int usage() {
   std::fputs(
       "usage: velmora-probe window [SECONDS] | beep | set-beep 0|1 | clip | session-window |\n"
       "       send-session CODE [COUNT] | hotkeys-free | send-keys VK... | windows-at-points |\n"
-      "       foreground | sidecar-threads | shield | close-shield | end-session 0|1\n",
+      "       foreground | sidecar-threads | shield | close-shield | end-session 0|1 | processes EXE\n",
       stderr);
   return 2;
 }
@@ -334,6 +350,7 @@ int run(int argc, char** argv) {
   if (command == "foreground") return print_foreground();
   if (command == "sidecar-threads") return print_sidecar_threads();
   if (command == "shield") return print_shield();
+  if (command == "processes" && argc == 3) return print_process_count(argv[2]);
   if (command == "close-shield") return close_shield();
   if (command == "end-session" && argc == 3) return send_end_session(number(2) != 0);
   if (command == "send-keys" && argc > 2) {

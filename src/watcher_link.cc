@@ -1,0 +1,95 @@
+#include "watcher_link.h"
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "guard_table.h"
+#include "platform.h"
+#include "watcher.h"
+#include "watcher_protocol.h"
+
+namespace velmora {
+namespace {
+
+// How long the end of the run waits for the watcher to exit after it was told.
+constexpr unsigned watcher_exit_wait_ms = 2000;
+// How long a start waits for the watcher's answer: its own start, then its wait for the lock.
+constexpr unsigned watcher_answer_wait_ms = instance_lock_wait_ms + 5000;
+
+struct Link {
+  std::mutex lock;
+  bool watcher = false;    // guarded by lock: a watcher holds the instance lock and reads the pipe
+  bool told_done = false;  // guarded by lock
+  bool own_lock = false;   // this process holds the instance lock; main thread only
+};
+Link link;
+
+void send_locked(const std::vector<std::uint8_t>& record) {
+  // A watcher that died is not fatal: the lock goes on without it.
+  if (link.watcher && !link.told_done) (void)platform_send_to_watcher(record.data(), record.size());
+}
+
+void tell_watcher(const SavedSettings& settings) {
+  const std::lock_guard<std::mutex> hold(link.lock);
+  send_locked(encode_settings_record(settings));
+}
+
+void report(const std::string& message) {
+  const std::string line = "velmora-sidecar: " + message + "\n";
+  platform_write_stderr(line.data(), line.size());
+}
+
+}  // namespace
+
+LinkStart start_watcher_link(bool diagnostic) {
+  {
+    const std::lock_guard<std::mutex> hold(link.lock);
+    link.watcher = false;
+    link.told_done = false;
+  }
+  set_saved_settings_listener(nullptr);
+  if (!diagnostic) {
+    std::string error_text;
+    switch (platform_start_watcher(watcher_answer_wait_ms, already_running_status, error_text)) {
+      case WatcherStart::Holding: {
+        const std::lock_guard<std::mutex> hold(link.lock);
+        link.watcher = true;
+        set_saved_settings_listener(tell_watcher);
+        return LinkStart::Locked;
+      }
+      case WatcherStart::Refused:
+        return LinkStart::AlreadyRunning;
+      case WatcherStart::Failed:
+        report("could not start the watcher, so a kill would leave the settings changed: " + error_text);
+        break;
+    }
+  }
+  if (!platform_take_instance_lock(instance_lock_wait_ms)) return LinkStart::AlreadyRunning;
+  link.own_lock = true;
+  return LinkStart::Locked;
+}
+
+void tell_watcher_all_back() {
+  const std::lock_guard<std::mutex> hold(link.lock);
+  if (!link.watcher || link.told_done) return;
+  send_locked(encode_all_back_record());
+  link.told_done = true;
+  platform_close_watcher_pipe();
+}
+
+void end_watcher_link() {
+  tell_watcher_all_back();
+  bool watcher = false;
+  {
+    const std::lock_guard<std::mutex> hold(link.lock);
+    watcher = link.watcher;
+  }
+  if (watcher) platform_wait_for_watcher(watcher_exit_wait_ms);
+  if (link.own_lock) {
+    link.own_lock = false;
+    platform_release_instance_lock();
+  }
+}
+
+}  // namespace velmora
