@@ -54,7 +54,9 @@ class Sidecar extends EventEmitter {
     this._graceTimer = null;
     this._stderrTail = [];
     this._wire(child);
-    if (this._signal) this._signal.addEventListener('abort', this._onAbort, { once: true });
+    if (!this._signal) return;
+    this._signal.addEventListener('abort', this._onAbort, { once: true });
+    if (this._signal.aborted) this.stop(); // aborted while the child was being started
   }
 
   _wire(child) {
@@ -285,7 +287,7 @@ function spawnChild(settings) {
   });
 }
 
-function earlyExitError(sidecar, exit, reason, settings) {
+function earlyExitError(exit, reason, settings) {
   const details = { exit };
   const status = describeStatus(exit);
   if (reason === 'READY_TIMEOUT') {
@@ -309,18 +311,21 @@ function earlyExitError(sidecar, exit, reason, settings) {
 function awaitReady(sidecar, settings) {
   return new Promise((resolve, reject) => {
     let timedOut = false;
+    let ready = false;
     const timer = setTimeout(() => {
       timedOut = true;
       sidecar.stop(); // it may have changed settings already: stop, never just kill
     }, settings.readyTimeoutMs);
     sidecar._onReady = () => {
+      ready = true;
       clearTimeout(timer);
       resolve(sidecar);
     };
     sidecar.exited.then((exit) => {
-      clearTimeout(timer); // after ready this rejection is a no-op
+      clearTimeout(timer);
+      if (ready) return;
       const reason = timedOut ? 'READY_TIMEOUT' : sidecar._stopRequested ? 'ABORTED' : null;
-      reject(earlyExitError(sidecar, exit, reason, settings));
+      reject(earlyExitError(exit, reason, settings));
     });
   });
 }
