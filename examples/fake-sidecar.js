@@ -4,6 +4,7 @@
 //   silent   never says anything and never exits (the parent must kill it)
 //   slow     never says ready, but exits with status 0 at end of input
 //   die      exits with status 3 before ready
+//   busy     exits with status 103 before ready, as when another sidecar is running
 //   vanish   says ready, then exits with status 0 without bye
 //   chatty   says ready, writes malformed lines and a key, says bye on stop, exits 0
 //   deaf     says ready and ignores stop (the parent must kill it)
@@ -30,6 +31,10 @@ switch (mode) {
     break;
   case 'die':
     process.exitCode = 3;
+    break;
+  case 'busy':
+    console.error('velmora-sidecar: another sidecar is already running');
+    process.exitCode = 103;
     break;
   case 'vanish':
     say('{"event":"ready"}');

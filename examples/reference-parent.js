@@ -1,11 +1,11 @@
 #!/usr/bin/env node
 // A reference parent for the Velmora sidecar: starts it, waits for "ready", shows every key
-// press it reports, and stops it after a timer or on Ctrl+C / SIGTERM. Uses only Node's
-// standard library.
+// press it reports, and stops it after a timer or on Ctrl+C / SIGTERM. A thin user of the
+// velmora-sidecar package in clients/node, which does the starting, framing and stopping.
 //
 //   node reference-parent.js [options] [-- command args...]
 //
-//   --sidecar PATH         the executable (default: $VELMORA_SIDECAR or velmora-sidecar.exe)
+//   --sidecar PATH         the executable (default: $VELMORA_SIDECAR or the one bundled in the package)
 //   --wine                 run it as `wine PATH` (Linux hosts)
 //   --diag                 set VELMORA_DIAG=1: input passes, nothing is changed, keys still reported
 //   --seconds N            send stop N seconds after ready (default: run until a signal)
@@ -16,7 +16,7 @@
 //
 // Exit status: 0 only when ready ... bye and a sidecar exit status of 0 were all seen.
 // 1 the sidecar failed (could not start, died, no bye, non-zero status), 2 bad usage,
-// 3 no ready in time, 4 no exit in time after stop.
+// 3 no ready in time, 4 no exit in time after stop, 5 another sidecar is already running.
 //
 // The order that keeps the user's settings: send stop (and close standard input), wait for
 // bye and the exit, and kill only after a time-out. A killed sidecar puts nothing back: the
@@ -25,13 +25,14 @@
 // whatever the signal, so it comes last here, also when ready never came.
 'use strict';
 
-const { spawn } = require('node:child_process');
-const readline = require('node:readline');
+const path = require('node:path');
+const { startSidecar, resolveSidecarPath } = require(path.join(__dirname, '..', 'clients', 'node'));
 
 const EXIT_FAILED = 1;
 const EXIT_USAGE = 2;
 const EXIT_NO_READY = 3;
 const EXIT_NO_EXIT = 4;
+const EXIT_ALREADY_RUNNING = 5;
 
 function usage(message) {
   console.error(`error: ${message}`);
@@ -48,7 +49,7 @@ function parse_seconds(name, text) {
 
 function parse_options(argv) {
   const options = {
-    sidecar: process.env.VELMORA_SIDECAR || 'velmora-sidecar.exe',
+    sidecar: process.env.VELMORA_SIDECAR || resolveSidecarPath(),
     wine: false,
     diag: false,
     seconds: null,
@@ -76,9 +77,6 @@ function parse_options(argv) {
   if (!options.command && process.env.VELMORA_SIDECAR_CMD) {
     options.command = process.env.VELMORA_SIDECAR_CMD.trim().split(/\s+/);
   }
-  if (!options.command) {
-    options.command = options.wine ? ['wine', options.sidecar] : [options.sidecar];
-  }
   return options;
 }
 
@@ -92,169 +90,142 @@ function key_name(vk) {
   return names[vk] || null;
 }
 
-function main() {
+// Where the package is told what to run: the executable itself, through Wine, or a command.
+// `shown` is the command line, for the log.
+function spawn_options(options) {
+  if (options.command) {
+    return { command: options.command[0], args: options.command.slice(1), shown: options.command };
+  }
+  if (options.wine) return { path: options.sidecar, command: 'wine', shown: ['wine', options.sidecar] };
+  return { path: options.sidecar, shown: [options.sidecar] };
+}
+
+function describe_status({ code, signal }) {
+  return signal ? `signal ${signal}` : `status ${code}`;
+}
+
+const log = (text) => console.log(`sidecar: ${text}`);
+const fail = (text) => console.error(`error: ${text}`);
+
+function watch(sidecar, command) {
+  log(`started ${command}${sidecar.pid ? ` (pid ${sidecar.pid})` : ''}`);
+  // The sidecar writes to standard error only on a fatal error: shown as it comes.
+  sidecar.on('stderr', (line) => console.error(line));
+  sidecar.on('warning', (warning) => {
+    if (warning.type === 'malformed-line') {
+      fail(`ignoring malformed line from sidecar: ${JSON.stringify(warning.line.slice(0, 200))}`);
+    } else if (warning.type === 'unknown-event') {
+      log(`ignoring ${warning.message}`);
+    } else if (warning.type === 'child-error') {
+      fail(warning.message);
+    }
+    // pipes-held-open: expected under Wine, whose own processes may inherit the pipes
+  });
+  sidecar.on('key', ({ vk, down }) => {
+    const name = key_name(vk);
+    console.log(`key ${vk} ${down ? 'down' : 'up'}${name ? ` (${name})` : ''}`);
+  });
+  sidecar.on('session-lock', () => log('the user session was locked'));
+}
+
+// A sidecar slow to say ready may have changed settings already: the package asked it to stop
+// and put them back like any other, and killed it only if it did not exit.
+function start_failure(err, options) {
+  const exit = err.exit;
+  const stuck = exit && exit.outcome === 'killed';
+  const stuck_message = `sidecar did not exit within ${options.stop_timeout} s after stop; killing it`;
+  switch (err.code) {
+    case 'READY_TIMEOUT':
+      fail(`sidecar did not say ready within ${options.ready_timeout} s; stopping it`);
+      log('stopping (no ready)');
+      fail(stuck ? stuck_message : `sidecar exited without saying ready (${describe_status(exit)})`);
+      return EXIT_NO_READY;
+    case 'ABORTED':
+      fail(stuck ? stuck_message : `sidecar exited before it said ready (${describe_status(exit)})`);
+      return stuck ? EXIT_NO_EXIT : EXIT_FAILED;
+    case 'ALREADY_RUNNING':
+      fail('another sidecar is already running; the lock is already on (end it from its parent app first)');
+      return EXIT_ALREADY_RUNNING;
+    case 'HOOK_INSTALL_FAILED':
+      fail(`sidecar could not install its input hooks (${describe_status(exit)}); the lock did not start`);
+      return EXIT_FAILED;
+    case 'FATAL':
+    case 'EXITED_BEFORE_READY':
+      fail(`sidecar exited before it said ready (${describe_status(exit)})`);
+      return EXIT_FAILED;
+    default: // SPAWN_FAILED
+      fail(err.message);
+      return EXIT_FAILED;
+  }
+}
+
+function judge_exit(result, state, options) {
+  if (state.forced) return EXIT_FAILED;
+  const status = describe_status(result);
+  if (result.outcome === 'killed') {
+    fail(`sidecar did not exit within ${options.stop_timeout} s after stop; killing it`);
+    return EXIT_NO_EXIT;
+  }
+  if (!result.bye) {
+    const when = state.stopping ? 'after stop' : 'while the lock was on';
+    fail(`sidecar died ${when} without saying bye (${status}); settings it changed may not be restored`);
+    return EXIT_FAILED;
+  }
+  log('bye: settings restored');
+  if (result.code !== 0) {
+    fail(`sidecar said bye but exited with ${status}`);
+    return EXIT_FAILED;
+  }
+  log('exited with status 0');
+  return 0;
+}
+
+async function main() {
   const options = parse_options(process.argv.slice(2));
+  const { shown, ...spawn } = spawn_options(options);
   const started_at = Date.now();
-  const log = (text) => console.log(`sidecar: ${text}`);
-  const fail = (text) => console.error(`error: ${text}`);
+  const controller = new AbortController();
+  const state = { sidecar: null, stopping: false, forced: false };
 
-  const state = {
-    ready: false,
-    bye: false,
-    stop_sent: false,
-    ready_timed_out: false,
-    exited: false,
-    exit_code: null,
-    exit_signal: null,
-    result: null, // set once the outcome is known; the first verdict wins
-  };
-  const timers = new Set();
-  const after = (seconds, fn) => {
-    const timer = setTimeout(() => { timers.delete(timer); fn(); }, seconds * 1000);
-    timers.add(timer);
-    return timer;
-  };
-
-  const env = { ...process.env };
-  if (options.diag) env.VELMORA_DIAG = '1';
-
-  // stderr is passed through: the sidecar writes there only on a fatal error.
-  const child = spawn(options.command[0], options.command.slice(1), {
-    env,
-    stdio: ['pipe', 'pipe', 'inherit'],
-    windowsHide: true,
-  });
-  log(`started ${options.command.join(' ')}${child.pid ? ` (pid ${child.pid})` : ''}`);
-
-  // Writing to a child that has died raises EPIPE here; the exit handler reports the real cause.
-  child.stdin.on('error', () => {});
-
-  // Records the outcome, then ends once the child is gone (so nothing is left running).
-  function finish(code, message) {
-    if (state.result !== null) return;
-    state.result = code;
-    if (message) fail(message);
-    if (state.exited) {
-      done();
-    } else {
-      // We kill only the child we started; a killed child still reports 'exit'.
-      child.kill('SIGKILL');
-      after(5, () => { fail(`sidecar (pid ${child.pid}) did not go away after kill`); done(); });
-    }
-  }
-  function done() {
-    for (const timer of timers) clearTimeout(timer);
-    process.exit(state.result);
-  }
-
-  // `stuck` is the verdict should the sidecar still be running after the stop time-out.
-  function send_stop(reason, stuck = EXIT_NO_EXIT) {
-    if (state.stop_sent || state.exited) return;
-    state.stop_sent = true;
+  const stop = (reason) => {
+    if (state.stopping) return;
+    state.stopping = true;
     log(`stopping (${reason})`);
-    // The stop command, then end of input: either one alone would stop it.
-    child.stdin.end('{"cmd":"stop"}\n');
-    after(options.stop_timeout, () => {
-      finish(stuck, `sidecar did not exit within ${options.stop_timeout} s after stop; killing it`);
-    });
-  }
-
-  // A sidecar slow to say ready may have changed settings already: it is asked to stop and
-  // put them back like any other, and killed only if it does not exit.
-  const ready_timer = after(options.ready_timeout, () => {
-    if (state.ready) return;
-    state.ready_timed_out = true;
-    fail(`sidecar did not say ready within ${options.ready_timeout} s; stopping it`);
-    send_stop('no ready', EXIT_NO_READY);
-  });
-
-  function on_event(event) {
-    switch (event.event) {
-      case 'ready':
-        state.ready = true;
-        clearTimeout(ready_timer);
-        timers.delete(ready_timer);
-        log(`ready after ${Date.now() - started_at} ms; input is locked`);
-        if (options.seconds !== null) after(options.seconds, () => send_stop(`${options.seconds} s timer`));
-        break;
-      case 'key': {
-        if (!Number.isInteger(event.vk) || typeof event.down !== 'boolean') return false;
-        const name = key_name(event.vk);
-        console.log(`key ${event.vk} ${event.down ? 'down' : 'up'}${name ? ` (${name})` : ''}`);
-        break;
-      }
-      case 'session-lock':
-        log('the user session was locked');
-        break;
-      case 'bye':
-        state.bye = true;
-        log('bye: settings restored');
-        break;
-      default:
-        // Newer sidecars may add events; skipping unknown ones keeps old parents working.
-        log(`ignoring unknown event ${JSON.stringify(event.event)}`);
-    }
-    return true;
-  }
-
-  // The sidecar writes LF-terminated lines; a stray CR is tolerated all the same.
-  const lines = readline.createInterface({ input: child.stdout, crlfDelay: Infinity });
-  lines.on('line', (line) => {
-    let event = null;
-    try {
-      event = JSON.parse(line);
-    } catch {
-      // fall through: reported below
-    }
-    const ok = event !== null && typeof event === 'object' && !Array.isArray(event) &&
-               typeof event.event === 'string' && on_event(event);
-    if (!ok) fail(`ignoring malformed line from sidecar: ${JSON.stringify(line.slice(0, 200))}`);
-  });
-
-  child.on('error', (err) => {
-    // Spawn failures (ENOENT, EACCES) arrive here and no 'exit' follows.
-    state.exited = true;
-    finish(EXIT_FAILED, `could not start ${options.command[0]}: ${err.message}`);
-  });
-
-  child.on('exit', (code, signal) => {
-    state.exited = true;
-    state.exit_code = code;
-    state.exit_signal = signal;
-    if (state.result !== null) { done(); return; }
-    // Let the last buffered lines (bye) be read before judging; a grandchild that inherited
-    // the pipe (a Wine server, say) may keep it open, so do not wait for its end forever.
-    let judged = false;
-    const judge = () => { if (!judged) { judged = true; judge_exit(); } };
-    if (child.stdout.closed) judge();
-    else child.stdout.once('close', judge);
-    after(1, judge);
-  });
-
-  function judge_exit() {
-    const status = state.exit_signal ? `signal ${state.exit_signal}` : `status ${state.exit_code}`;
-    if (state.ready_timed_out) return finish(EXIT_NO_READY, `sidecar exited without saying ready (${status})`);
-    if (!state.ready) return finish(EXIT_FAILED, `sidecar exited before it said ready (${status})`);
-    if (!state.bye) {
-      const when = state.stop_sent ? 'after stop' : 'while the lock was on';
-      return finish(EXIT_FAILED, `sidecar died ${when} without saying bye (${status}); ` +
-                    'settings it changed may not be restored');
-    }
-    if (state.exit_code !== 0) return finish(EXIT_FAILED, `sidecar said bye but exited with ${status}`);
-    log('exited with status 0');
-    finish(0, null);
-  }
-
+    controller.abort();
+  };
   // First signal: a clean stop. A second one: the user means it, kill the child, knowing
   // that a killed sidecar leaves its settings changed.
   let signals = 0;
   const on_signal = (name) => {
     signals += 1;
-    if (signals === 1) send_stop(name);
-    else finish(EXIT_FAILED, `${name} again; killing the sidecar`);
+    if (signals === 1) return stop(name);
+    state.forced = true;
+    fail(`${name} again; killing the sidecar`);
+    if (state.sidecar) state.sidecar.stop({ timeoutMs: 0 });
   };
   process.on('SIGINT', () => on_signal('SIGINT'));
   process.on('SIGTERM', () => on_signal('SIGTERM'));
+
+  let sidecar;
+  try {
+    sidecar = await startSidecar({
+      ...spawn,
+      readyTimeoutMs: options.ready_timeout * 1000,
+      stopTimeoutMs: options.stop_timeout * 1000,
+      diagnostic: options.diag ? true : undefined,
+      signal: controller.signal,
+      onSpawn: (running) => { state.sidecar = running; watch(running, shown.join(' ')); },
+    });
+  } catch (err) {
+    process.exit(state.forced ? EXIT_FAILED : start_failure(err, options));
+  }
+
+  log(`ready after ${Date.now() - started_at} ms; input is locked`);
+  const timer = options.seconds === null ? null
+    : setTimeout(() => stop(`${options.seconds} s timer`), options.seconds * 1000);
+  const result = await sidecar.exited;
+  clearTimeout(timer);
+  process.exit(judge_exit(result, state, options));
 }
 
 main();

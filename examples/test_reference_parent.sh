@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the reference parent against the real sidecar under Wine (keys typed with XTest must
 # come back as key lines, then bye and status 0), and against fake sidecars that never say
-# ready, die early, vanish without bye, ignore stop or write garbage.
+# ready, die early, find another sidecar running, vanish without bye, ignore stop or write
+# garbage.
 # Usage: examples/test_reference_parent.sh [path/to/velmora-sidecar.exe]
 # Uses its own Xvfb display and the shared Wine prefix; ends only what it started.
 set -euo pipefail
@@ -61,6 +62,10 @@ run_parent die --ready-timeout 10 -- "${fake[@]}" die
 check "dies before ready: exit 1" status_is die 1
 check "dies before ready: says so" has "$work/die.err" "exited before it said ready (status 3)"
 
+run_parent busy --ready-timeout 10 -- "${fake[@]}" busy
+check "another sidecar running: exit 5" status_is busy 5
+check "another sidecar running: says so" has "$work/busy.err" "another sidecar is already running"
+
 run_parent vanish --ready-timeout 10 -- "${fake[@]}" vanish
 check "dies after ready: exit 1" status_is vanish 1
 check "dies after ready: says so" has "$work/vanish.err" "without saying bye"
@@ -107,7 +112,7 @@ check "wine: exit 0" status_is wine 0
 check "wine: nothing malformed" test ! -s "$work/wine.err"
 
 if [ "$failures" -ne 0 ]; then
-  for name in silent slow die vanish deaf chatty wine; do echo "-- $name"; show "$name"; done
+  for name in silent slow die busy vanish deaf chatty wine; do echo "-- $name"; show "$name"; done
   echo "$failures check(s) failed"
   exit 1
 fi

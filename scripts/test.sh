@@ -3,6 +3,8 @@
 #   native       unit tests of the portable logic under ASan and UBSan;
 #   native-tsan  the concurrency tests under TSan;
 #   windows      the Windows build: unit tests and the end-to-end bench, both under Wine;
+#   node-client  the Node package in clients/node, against fakes and the windows layer's
+#                executable under Wine (its own script, not a CMake workflow);
 # then a short fuzzing run over the standard-input path. Installs what is missing first.
 # Every layer runs even when one fails; the last line counts the layers.
 set -euo pipefail
@@ -21,6 +23,7 @@ run() {
 for preset in native native-tsan windows; do
   run "$preset" cmake --workflow --preset "$preset"
 done
+run node-client clients/node/scripts/test.sh
 run fuzz scripts/fuzz.sh
 
 echo

@@ -1,0 +1,116 @@
+'use strict';
+// The client against fake sidecars written in Node: every way start-up can fail, and the
+// stop sequence against sidecars that behave, ignore stop or vanish.
+
+const test = require('node:test');
+const assert = require('node:assert/strict');
+const path = require('node:path');
+const { startSidecar, SidecarError } = require('..');
+
+const fake = path.join(__dirname, 'fake-sidecar.js');
+const run = (mode, options = {}, ...modeArgs) =>
+  startSidecar({ command: process.execPath, args: [fake, mode, ...modeArgs], ...options });
+const failure = (promise) => promise.then(() => assert.fail('expected start-up to fail'), (err) => err);
+
+function alive(pid) {
+  try {
+    process.kill(pid, 0);
+    return true;
+  } catch {
+    return false;
+  }
+}
+
+test('start-up failures', { timeout: 30000 }, async (t) => {
+  await t.test('missing executable: SPAWN_FAILED with the path', async () => {
+    const missing = path.join(__dirname, 'no-such-sidecar.exe');
+    const err = await failure(startSidecar({ path: missing }));
+    assert.ok(err instanceof SidecarError);
+    assert.equal(err.code, 'SPAWN_FAILED');
+    assert.equal(err.path, missing);
+  });
+
+  await t.test('never ready: stopped first, killed after the stop time-out', async () => {
+    let pid;
+    const err = await failure(run('never-ready', {
+      readyTimeoutMs: 300, stopTimeoutMs: 300, onSpawn: (sidecar) => { pid = sidecar.pid; },
+    }));
+    assert.equal(err.code, 'READY_TIMEOUT');
+    assert.equal(err.exit.outcome, 'killed');
+    assert.equal(alive(pid), false);
+  });
+
+  await t.test('aborted before ready', async () => {
+    const controller = new AbortController();
+    const err = await failure(run('never-ready', {
+      signal: controller.signal, stopTimeoutMs: 200, onSpawn: () => controller.abort(),
+    }));
+    assert.equal(err.code, 'ABORTED');
+  });
+
+  for (const [status, code] of [[101, 'FATAL'], [102, 'HOOK_INSTALL_FAILED'], [103, 'ALREADY_RUNNING'],
+                                [3, 'EXITED_BEFORE_READY']]) {
+    await t.test(`status ${status}: ${code} with the end of standard error`, async () => {
+      const err = await failure(run('exit', {}, String(status)));
+      assert.equal(err.code, code);
+      assert.equal(err.exit.code, status);
+      assert.equal(err.stderr.length, 20);
+      assert.equal(err.stderr.at(-1), 'velmora-sidecar: line 30');
+    });
+  }
+
+  await t.test('flood on standard error: bounded, decoded leniently, last line kept', async () => {
+    const err = await failure(run('flood'));
+    assert.equal(err.code, 'FATAL');
+    assert.equal(err.stderr.at(-1), 'velmora-sidecar: failed to spawn thread: out of luck');
+    assert.ok(err.stderr.length <= 20);
+    assert.ok(err.stderr.every((line) => line.length <= 4096));
+    assert.ok(err.stderr.some((line) => line.includes('\ufffd')));
+  });
+});
+
+test('a running sidecar', { timeout: 30000 }, async (t) => {
+  await t.test('split lines, CRLF and junk: keys and warnings; abort stops it; one exit', async () => {
+    const controller = new AbortController();
+    const sidecar = await run('normal', { signal: controller.signal });
+    assert.equal(sidecar.state, 'ready');
+    const keys = [];
+    const warnings = [];
+    const exits = [];
+    sidecar.on('warning', (warning) => warnings.push(warning));
+    sidecar.on('exit', (result) => exits.push(result));
+    await new Promise((resolve) => sidecar.on('key', (key) => { keys.push(key); if (keys.length === 2) resolve(); }));
+    assert.deepEqual(keys, [{ vk: 65, down: true }, { vk: 65, down: false }]);
+    assert.deepEqual(warnings.map((w) => [w.type, w.line]), [['malformed-line', 'garbage'],
+                                                             ['unknown-event', '{"event":"sparkle"}']]);
+    controller.abort();
+    const result = await sidecar.exited;
+    assert.deepEqual(result, { outcome: 'restored', code: 0, signal: null, bye: true, stderr: [] });
+    assert.equal(sidecar.state, 'exited');
+    assert.equal(await sidecar.stop(), result);
+    await new Promise(setImmediate);
+    assert.equal(exits.length, 1);
+    assert.ok(keys.length > 2000, 'the keys written during the stop arrive too');
+  });
+
+  await t.test('no listeners: its output is still drained, so bye gets through', async () => {
+    const sidecar = await run('normal', { stopTimeoutMs: 10000 });
+    assert.equal((await sidecar.stop()).outcome, 'restored');
+  });
+
+  await t.test('ignores stop: killed after the time-out', async () => {
+    const sidecar = await run('deaf', { stopTimeoutMs: 300 });
+    const [first, second] = await Promise.all([sidecar.stop(), sidecar.stop()]);
+    assert.equal(first, second);
+    assert.equal(first.outcome, 'killed');
+    assert.equal(alive(sidecar.pid), false);
+  });
+
+  await t.test('gone before the stop is written: EPIPE swallowed, exited without bye', async () => {
+    const sidecar = await run('closed-stdin');
+    const result = await sidecar.stop();
+    assert.equal(result.outcome, 'exited');
+    assert.equal(result.code, 0);
+    assert.equal(result.bye, false);
+  });
+});

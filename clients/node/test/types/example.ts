@@ -1,0 +1,68 @@
+// Compiled with `tsc --noEmit --strict` against index.d.ts: how an app uses the package,
+// and a few mistakes the declarations must reject.
+import { bindElectronApp, resolveSidecarPath, startSidecar, SidecarError } from 'velmora-sidecar';
+import type { ExitResult, KeyEvent, Sidecar, StopOutcome } from 'velmora-sidecar';
+
+// The few members of Electron's app that the package uses, as Electron declares them.
+declare const app: {
+  on(event: 'before-quit', listener: (event: { preventDefault(): void; defaultPrevented: boolean }) => void): typeof app;
+  on(event: 'window-all-closed', listener: () => void): typeof app;
+  removeListener(event: 'before-quit', listener: (event: { preventDefault(): void }) => void): typeof app;
+  quit(): void;
+};
+
+function tellUser(outcome: StopOutcome): string {
+  switch (outcome) {
+    case 'restored': return 'all settings are back';
+    case 'exited': return 'the lock ended by itself';
+    case 'killed': return 'settings are being restored by the watcher';
+  }
+}
+
+async function lock(): Promise<ExitResult | null> {
+  const controller = new AbortController();
+  let sidecar: Sidecar;
+  try {
+    sidecar = await startSidecar({
+      path: resolveSidecarPath(),
+      readyTimeoutMs: 20000,
+      stopTimeoutMs: 10000,
+      diagnostic: false,
+      env: { VELMORA_DIAG: undefined },
+      signal: controller.signal,
+      onSpawn: (running) => console.log(running.pid),
+    });
+  } catch (err) {
+    if (err instanceof SidecarError && err.code === 'ALREADY_RUNNING') return null;
+    if (err instanceof SidecarError && err.exit) console.log(err.exit.outcome, err.stderr.join('\n'));
+    throw err;
+  }
+  const unbind = bindElectronApp(app, sidecar);
+  sidecar.on('key', (key: KeyEvent) => console.log(key.vk, key.down ? 'down' : 'up'));
+  sidecar.on('session-lock', () => console.log('locked'));
+  sidecar.on('stderr', (line) => console.log(line.trim()));
+  sidecar.on('warning', (warning) => console.log(warning.type, warning.message, warning.line ?? ''));
+  sidecar.once('exit', (result) => console.log(tellUser(result.outcome), result.code ?? result.signal));
+  const result = await sidecar.stop({ timeoutMs: 5000 });
+  unbind();
+  return sidecar.state === 'exited' ? result : null;
+}
+
+async function mistakes(sidecar: Sidecar): Promise<void> {
+  // @ts-expect-error vk is a number
+  sidecar.on('key', (key) => key.vk.toUpperCase());
+  // @ts-expect-error no such event
+  sidecar.on('bye', () => {});
+  // @ts-expect-error the exit result is not a string
+  sidecar.on('exit', (result: string) => result);
+  // @ts-expect-error timeouts are milliseconds
+  await startSidecar({ readyTimeoutMs: '20s' });
+  // @ts-expect-error stop never rejects with an outcome of its own
+  const outcome: 'failed' = (await sidecar.stop()).outcome;
+  // @ts-expect-error state is read-only
+  sidecar.state = 'ready';
+  void outcome;
+}
+
+void lock;
+void mistakes;
