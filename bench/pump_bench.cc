@@ -81,6 +81,7 @@ void BM_event_pump(benchmark::State& state) {
   const std::uint64_t bytes_per_batch = batch_bytes(events);
   DrainedPipe pipe;
   bench::set_stdout_fd(pipe.write_fd());
+  open_event_output();
   EventChannel channel = make_event_channel();
   std::thread pump(event_pump, std::move(channel.receiver));
   std::uint64_t expected = 0;

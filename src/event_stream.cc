@@ -2,14 +2,19 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <charconv>
 #include <chrono>
 #include <mutex>
 
+#include "address_wait.h"
 #include "platform.h"
 
 namespace velmora {
 namespace {
+
+// 0 until open_event_output; the pump sleeps on it.
+std::atomic<std::uint32_t> output_open{0};
 
 std::timed_mutex& stdout_lock() {
   static std::timed_mutex lock;
@@ -96,7 +101,13 @@ void exit_holding_stdout(int status) {
   platform_exit(status);
 }
 
+void open_event_output() {
+  output_open.store(1);
+  address_wake_one(output_open);
+}
+
 void event_pump(EventReceiver receiver) {
+  while (output_open.load() == 0) address_wait(output_open, 0);
   while (const std::optional<ChannelItem> item = receiver.receive()) {
     Lines keys;
     if (item->kind == Received::Key) {

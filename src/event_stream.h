@@ -26,6 +26,10 @@ void emit_line(std::string text);
 // waits a bounded time for a write under way.
 [[noreturn]] void exit_holding_stdout(int status);
 
+// Lets the event pump write. Until then it holds back what it receives, so that a run refused
+// for want of the instance lock writes nothing on standard output.
+void open_event_output();
+
 // Body of the event pump thread: one `key` line per KeyEvent and one line per counted
 // event (`session-lock`), until the channel ends.
 void event_pump(EventReceiver receiver);

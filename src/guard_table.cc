@@ -15,15 +15,12 @@ constexpr auto after_stop = RestoreWhen::AfterHookThreadStops;
 // is re-applied after every other setting is back.
 const std::array<Guard, guard_count> guards = {{
     {"power actions", save_power_actions, neutralize_power_actions, restore_power_actions,
-     GuardStage::BeforeHookThread, RestoreOn::AnyThread, before_stop, false},
-    {"wake request", nullptr, keep_awake, end_keep_awake, GuardStage::BeforeHookThread,
-     RestoreOn::ApplyingThread, after_stop, false},
-    {"beep", save_beep, disable_beep, restore_beep, GuardStage::BeforeHookThread, RestoreOn::AnyThread,
+     RestoreOn::AnyThread, before_stop, false},
+    {"wake request", nullptr, keep_awake, end_keep_awake, RestoreOn::ApplyingThread, after_stop, false},
+    {"beep", save_beep, disable_beep, restore_beep, RestoreOn::AnyThread, before_stop, false},
+    {"system sounds", save_system_sounds, mute_system_sounds, restore_system_sounds, RestoreOn::AnyThread,
      before_stop, false},
-    {"system sounds", save_system_sounds, mute_system_sounds, restore_system_sounds,
-     GuardStage::BeforeHookThread, RestoreOn::AnyThread, before_stop, false},
-    {"cursor", save_cursor, confine_cursor, release_cursor, GuardStage::AfterHookThread, RestoreOn::AnyThread,
-     after_stop, false},
+    {"cursor", save_cursor, confine_cursor, release_cursor, RestoreOn::AnyThread, after_stop, false},
 }};
 
 namespace {
@@ -57,9 +54,9 @@ void load_saved_settings(const SavedSettings& settings) {
 
 void set_saved_settings_listener(SavedSettingsListener new_listener) { listener.store(new_listener); }
 
-void apply_guards(GuardStage stage) {
+void apply_guards() {
   for (const Guard& guard : guards) {
-    if (guard.stage != stage || skipped(guard)) continue;
+    if (skipped(guard)) continue;
     if (guard.save != nullptr) {
       guard.save();
       if (const SavedSettingsListener tell = listener.load()) tell(saved_settings());

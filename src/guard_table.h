@@ -10,12 +10,9 @@
 namespace velmora {
 
 // Every setting the lock changes is one guard in one table. Start-up applies the table in
-// its order; the normal shutdown, the end of the session and a restore from handed-over
-// values put it back in the reverse order.
-
-// When a guard is applied: most before the hook thread starts, the cursor only once the
-// shield that hides it is up.
-enum class GuardStage : std::uint8_t { BeforeHookThread, AfterHookThread };
+// its order, once the instance lock is held and the hook thread with its shield is up; the
+// normal shutdown, the end of the session and a restore from handed-over values put it back
+// in the reverse order.
 
 // Who may put a guard back: any thread, or only the thread that applied it (the wake
 // request belongs to the thread that made it).
@@ -31,7 +28,6 @@ struct Guard {
   void (*save)();     // reads what the change will overwrite into the guard's slot
   void (*change)();   // changes only what was saved
   void (*restore)();  // takes the saved value out and writes it back; at most once
-  GuardStage stage;
   RestoreOn restore_on;
   RestoreWhen restore_when;
   bool in_diagnostic;  // whether a diagnostic run applies it
@@ -59,9 +55,9 @@ void load_saved_settings(const SavedSettings& settings);
 using SavedSettingsListener = void (*)(const SavedSettings& settings);
 void set_saved_settings_listener(SavedSettingsListener listener);
 
-// Applies each guard of `stage`, in table order: save, tell the listener, change.
-// Nothing in diagnostic mode, except guards marked for it.
-void apply_guards(GuardStage stage);
+// Applies each guard in table order: save, tell the listener, change. Nothing in diagnostic
+// mode, except guards marked for it.
+void apply_guards();
 
 // Puts back, in reverse table order, every guard that the calling thread may restore; with
 // `when`, only the guards restored at that point of the shutdown.

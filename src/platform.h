@@ -130,11 +130,13 @@ void platform_release_instance_lock();
 
 enum class WatcherStart : std::uint8_t { Holding, Refused, Failed };
 
-// Starts the watcher, a second process of this executable that inherits no handle, and
-// waits at most `answer_wait_ms` until it holds the instance lock (Holding), exits with
-// `refused_status` because the lock is held (Refused), or cannot be had (Failed, with the
-// reason in `error_text`).
-WatcherStart platform_start_watcher(unsigned answer_wait_ms, int refused_status, std::string& error_text);
+// Starts the watcher, a second process of this executable that inherits no handle, without
+// waiting for it; false, with the reason in `error_text`, when it cannot be started.
+bool platform_launch_watcher(std::string& error_text);
+// Waits at most `answer_wait_ms` for the launched watcher's answer: it holds the instance lock
+// (Holding), exited with `refused_status` because the lock is held (Refused), or cannot be
+// had (Failed, with the reason in `error_text`).
+WatcherStart platform_await_watcher(unsigned answer_wait_ms, int refused_status, std::string& error_text);
 // Writes every byte to the watcher's pipe; false when the watcher is gone.
 bool platform_send_to_watcher(const std::uint8_t* data, std::size_t size);
 // Closes the sidecar's end of the pipe; the watcher then reads its end.

@@ -31,8 +31,16 @@ constexpr unsigned quit_retry_ms = 10;
 // A low-level hook could not be installed: the lock never held, so no `ready` is claimed.
 constexpr int hook_failure_exit_status = 102;
 
-// How many more thread starts may succeed; negative: all of them (tests lower it).
-std::atomic<int> thread_starts_left{-1};
+// How many more thread starts and joins may succeed; negative: all of them (tests lower it).
+std::atomic<int> machinery_steps_left{-1};
+
+// Fails the way the system would once the tests' count of steps has run out.
+void take_machinery_step() {
+  if (machinery_steps_left.load() == 0) {
+    throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+  }
+  if (machinery_steps_left.load() > 0) machinery_steps_left.fetch_sub(1);
+}
 
 // The process's own machinery failed: whatever was changed goes back before the exit.
 [[noreturn]] void fail_run(std::string_view message, std::string_view detail) {
@@ -44,9 +52,7 @@ std::atomic<int> thread_starts_left{-1};
 template <typename Body>
 std::thread spawn_thread(Body&& body) {
   try {
-    if (thread_starts_left.load() == 0)
-      throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
-    if (thread_starts_left.load() > 0) thread_starts_left.fetch_sub(1);
+    take_machinery_step();
     return std::thread(std::forward<Body>(body));
   } catch (const std::system_error& error) {
     fail_run("failed to spawn thread", error.what());
@@ -65,15 +71,18 @@ void start_event_pump() {
 
 struct HookThread {
   std::thread thread;
+  std::future<HookThreadReport> report;
   std::uint32_t id = 0;  // 0: the thread ended before it reported, or a hook failed
   std::optional<HookFailure> failure;
   std::shared_ptr<std::atomic<bool>> ended = std::make_shared<std::atomic<bool>>(false);
 };
 
+// Starts the thread without waiting for its report, so the caller's own work overlaps its
+// set-up.
 HookThread start_hook_thread(HookThreadBody body) {
   HookThread hook;
   std::promise<HookThreadReport> report_sender;
-  std::future<HookThreadReport> report_receiver = report_sender.get_future();
+  hook.report = report_sender.get_future();
   hook.thread = spawn_thread([body, sender = std::move(report_sender), ended = hook.ended]() mutable {
     // An abnormal end of the hook thread is discarded; shutdown goes on as usual.
     try {
@@ -82,14 +91,18 @@ HookThread start_hook_thread(HookThreadBody body) {
     }
     ended->store(true);
   });
+  return hook;
+}
+
+// Waits, without a time limit, for the thread's one report.
+void await_hook_report(HookThread& hook) {
   try {
-    HookThreadReport report = report_receiver.get();
+    HookThreadReport report = hook.report.get();
     hook.id = report.thread_id;
     hook.failure = std::move(report.failure);
   } catch (const std::future_error&) {
     hook.id = 0;  // the sending end went without a value
   }
-  return hook;
 }
 
 // A quit message that cannot be queued would leave the join waiting for ever, with every
@@ -100,6 +113,7 @@ void stop_hook_thread(HookThread& hook) {
   }
   try {
     hook.thread.join();
+    take_machinery_step();  // after the join, so that a failure the tests make leaves no thread behind
   } catch (const std::system_error& error) {
     fail_run("failed to join on thread", error.what());
   }
@@ -107,14 +121,22 @@ void stop_hook_thread(HookThread& hook) {
 
 const char* hook_name(LowLevelHook hook) { return hook == LowLevelHook::Keyboard ? "keyboard" : "mouse"; }
 
-// Undoes the start-up so far (the hook thread has ended by itself, so the join returns
-// at once), tells why on standard error, and exits without `ready` or `bye`.
+// Ends the start-up (the hook thread has ended by itself, so the join returns at once; the
+// guards come after the hooks, so nothing was changed), tells why on standard error, and
+// exits without `ready` or `bye`.
 [[noreturn]] void abandon_start(HookThread& hook) {
   stop_hook_thread(hook);
   restore_guards(Restorer::ApplyingThread);
   end_watcher_link();
   const std::string message = std::string("failed to install the ") + hook_name(hook.failure->hook) + " hook";
   exit_with_report(hook_failure_exit_status, message, hook.failure->error_text);
+}
+
+// Another run holds the instance lock: nothing was changed, and nothing is written.
+[[noreturn]] void refuse_start(HookThread& hook) {
+  capture_active.store(false);
+  stop_hook_thread(hook);
+  exit_with_report(already_running_status, "another sidecar is already running", "");
 }
 
 // Once the session is ending the rest of the input is never read: the run ends as at end
@@ -126,7 +148,7 @@ ReadResult read_input(char* buffer, std::size_t capacity) {
 
 }  // namespace
 
-void fail_thread_starts_after(int successful_starts) { thread_starts_left.store(successful_starts); }
+void fail_machinery_after(int successful_steps) { machinery_steps_left.store(successful_steps); }
 
 bool decide_diagnostic(const std::optional<std::u16string>& value) {
   return value.has_value() && *value == u"1";
@@ -154,14 +176,15 @@ void run_session(HookThreadBody hook_thread_body) {
   diagnostic_mode.store(decide_diagnostic(platform_get_env(u"VELMORA_DIAG")));
   platform_mark_input_reader();
   start_event_pump();
-  // Nothing has changed yet, so a refused run leaves nothing behind.
-  if (start_watcher_link(diagnostic_mode.load()) == LinkStart::AlreadyRunning) {
-    exit_with_report(already_running_status, "another sidecar is already running", "");
-  }
-  apply_guards(GuardStage::BeforeHookThread);
+  // The watcher starts while the hook thread sets up its hooks, hotkeys and shield, which
+  // change no setting; nothing is changed, and nothing is written, before the lock is held.
   HookThread hook = start_hook_thread(hook_thread_body);
+  launch_watcher_link(diagnostic_mode.load());
+  await_hook_report(hook);
+  if (await_watcher_link(diagnostic_mode.load()) == LinkStart::AlreadyRunning) refuse_start(hook);
   if (hook.failure) abandon_start(hook);
-  apply_guards(GuardStage::AfterHookThread);
+  open_event_output();
+  apply_guards();
   emit_line(event_line("ready"));
 
   (void)run_command_loop();  // every way out leads to the same shutdown

@@ -2,8 +2,8 @@
 
 namespace velmora {
 
-// For tests only: after `successful_starts` more thread starts, every start fails as if the
-// system had refused it; a negative count lets every start succeed again.
-void fail_thread_starts_after(int successful_starts);
+// For tests only: after `successful_steps` more thread starts and joins, each fails as if the
+// system had refused it; a negative count lets every one succeed again.
+void fail_machinery_after(int successful_steps);
 
 }  // namespace velmora

@@ -21,7 +21,11 @@ struct Link {
   std::mutex lock;
   bool watcher = false;    // guarded by lock: a watcher holds the instance lock and reads the pipe
   bool told_done = false;  // guarded by lock
-  bool own_lock = false;   // this process holds the instance lock; main thread only
+  // Main thread only: whether the watcher was started, why not, and whether this process
+  // holds the instance lock itself.
+  bool launched = false;
+  std::string launch_error;
+  bool own_lock = false;
 };
 Link link;
 
@@ -42,16 +46,24 @@ void report(const std::string& message) {
 
 }  // namespace
 
-LinkStart start_watcher_link(bool diagnostic) {
+void launch_watcher_link(bool diagnostic) {
   {
     const std::lock_guard<std::mutex> hold(link.lock);
     link.watcher = false;
     link.told_done = false;
   }
   set_saved_settings_listener(nullptr);
+  link.launch_error.clear();
+  link.launched = !diagnostic && platform_launch_watcher(link.launch_error);
+}
+
+LinkStart await_watcher_link(bool diagnostic) {
   if (!diagnostic) {
-    std::string error_text;
-    switch (platform_start_watcher(watcher_answer_wait_ms, already_running_status, error_text)) {
+    std::string error_text = link.launch_error;
+    WatcherStart answer = WatcherStart::Failed;
+    if (link.launched)
+      answer = platform_await_watcher(watcher_answer_wait_ms, already_running_status, error_text);
+    switch (answer) {
       case WatcherStart::Holding: {
         const std::lock_guard<std::mutex> hold(link.lock);
         link.watcher = true;

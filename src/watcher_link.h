@@ -7,11 +7,15 @@ namespace velmora {
 
 enum class LinkStart { Locked, AlreadyRunning };
 
-// Takes the instance lock for this run before anything is changed. Outside diagnostic mode
-// it starts the watcher, which holds the lock, and from then on tells it every record of
-// saved values; a watcher that cannot be started is said on standard error, and the sidecar
-// holds the lock itself, as a diagnostic run (which changes nothing) always does.
-LinkStart start_watcher_link(bool diagnostic);
+// Outside diagnostic mode, starts the watcher, which is to hold the instance lock, without
+// waiting for it, so its start overlaps the hook thread's set-up.
+void launch_watcher_link(bool diagnostic);
+
+// Waits until this run holds the instance lock, before anything is changed: through the
+// watcher, which is from then on told every record of saved values; or, when the watcher
+// cannot be had (said on standard error) and in a diagnostic run (which changes nothing),
+// by the sidecar itself.
+LinkStart await_watcher_link(bool diagnostic);
 
 // Everything is back: tells the watcher so and closes the pipe, without waiting. From any
 // thread; only the first call tells.

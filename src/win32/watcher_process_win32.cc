@@ -22,9 +22,12 @@ constexpr DWORD lock_retry_ms = 50;
 
 UniqueHandle instance_lock;  // the mutex, while the taking thread holds it
 
-// The sidecar's side.
+// The sidecar's side: the watcher, the write end of its pipe, and, until it answers, the
+// read end it takes its own copy of and the signal it sets once it holds the lock.
 UniqueHandle watcher_process;
-UniqueHandle watcher_pipe;  // write end
+UniqueHandle watcher_pipe;
+UniqueHandle watcher_pipe_reader;
+UniqueHandle watcher_holding;
 
 // The watcher's side.
 UniqueHandle sidecar_pipe;  // read end
@@ -128,20 +131,20 @@ void platform_release_instance_lock() {
   instance_lock.reset();
 }
 
-WatcherStart platform_start_watcher(unsigned answer_wait_ms, int refused_status, std::string& error_text) {
+bool platform_launch_watcher(std::string& error_text) {
   HANDLE read_end = nullptr;
   HANDLE write_end = nullptr;
   if (CreatePipe(&read_end, &write_end, nullptr, 0) == FALSE) {
     error_text = platform_last_error_text();
-    return WatcherStart::Failed;
+    return false;
   }
-  const UniqueHandle reader(read_end);
+  UniqueHandle reader(read_end);
   UniqueHandle writer(write_end);
-  const UniqueHandle holding(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  UniqueHandle holding(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   const std::wstring path = module_path();
   if (!holding || path.empty()) {
     error_text = platform_last_error_text();
-    return WatcherStart::Failed;
+    return false;
   }
   const std::wstring command = watcher_command(path, read_end, holding.get());
   PROCESS_INFORMATION info{};
@@ -151,28 +154,37 @@ WatcherStart platform_start_watcher(unsigned answer_wait_ms, int refused_status,
   if (!started && GetLastError() == ERROR_ACCESS_DENIED) started = create_process(path, command, 0, info);
   if (!started) {
     error_text = platform_last_error_text();
-    return WatcherStart::Failed;
+    return false;
   }
   (void)CloseHandle(info.hThread);
-  UniqueHandle process(info.hProcess);
-  const HANDLE answers[] = {holding.get(), process.get()};
+  watcher_process.reset(info.hProcess);
+  watcher_pipe = std::move(writer);
+  watcher_pipe_reader = std::move(reader);
+  watcher_holding = std::move(holding);
+  return true;
+}
+
+WatcherStart platform_await_watcher(unsigned answer_wait_ms, int refused_status, std::string& error_text) {
+  if (!watcher_process) return WatcherStart::Failed;
+  const HANDLE answers[] = {watcher_holding.get(), watcher_process.get()};
   const DWORD answer = WaitForMultipleObjects(2, answers, FALSE, answer_wait_ms);
-  if (answer == WAIT_OBJECT_0) {
-    // It holds the lock and has taken its own copy of the read end.
-    watcher_process = std::move(process);
-    watcher_pipe = std::move(writer);
-    return WatcherStart::Holding;
-  }
+  // Either way the watcher needs neither any more: it has its own copy of the read end.
+  watcher_pipe_reader.reset();
+  watcher_holding.reset();
+  if (answer == WAIT_OBJECT_0) return WatcherStart::Holding;
+  watcher_pipe.reset();
   if (answer == WAIT_OBJECT_0 + 1) {
     DWORD status = 0;
-    (void)GetExitCodeProcess(process.get(), &status);
+    (void)GetExitCodeProcess(watcher_process.get(), &status);
+    watcher_process.reset();
     if (status == static_cast<DWORD>(refused_status)) return WatcherStart::Refused;
     error_text = "it ended with status " + std::to_string(status);
     return WatcherStart::Failed;
   }
   // No answer in time: end it, so that it never holds the lock behind this run's back.
-  (void)TerminateProcess(process.get(), 1);
-  (void)WaitForSingleObject(process.get(), answer_wait_ms);
+  (void)TerminateProcess(watcher_process.get(), 1);
+  (void)WaitForSingleObject(watcher_process.get(), answer_wait_ms);
+  watcher_process.reset();
   error_text = "it did not answer in time";
   return WatcherStart::Failed;
 }

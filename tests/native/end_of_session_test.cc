@@ -26,8 +26,7 @@ TEST(EndOfSessionRace, EachSettingRestoredOnceWhicheverThreadComesFirst) {
   };
   for (int round = 0; round < 200; ++round) {
     fake::reset();
-    apply_guards(GuardStage::BeforeHookThread);
-    apply_guards(GuardStage::AfterHookThread);
+    apply_guards();
     fake::clear_calls();
 
     std::thread hook_thread(restore_at_end_of_session);

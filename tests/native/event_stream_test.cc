@@ -14,7 +14,10 @@ namespace {
 
 class EventStreamTest : public testing::Test {
  protected:
-  void SetUp() override { fake::reset(); }
+  void SetUp() override {
+    fake::reset();
+    open_event_output();
+  }
   void TearDown() override { fake::reset(); }
 };
 

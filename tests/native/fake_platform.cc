@@ -262,9 +262,14 @@ bool platform_take_instance_lock(unsigned wait_ms) {
 
 void platform_release_instance_lock() { record("release_instance_lock"); }
 
-WatcherStart platform_start_watcher(unsigned /*answer_wait_ms*/, int /*refused_status*/,
+bool platform_launch_watcher(std::string& /*error_text*/) {
+  record("launch_watcher");
+  return true;
+}
+
+WatcherStart platform_await_watcher(unsigned /*answer_wait_ms*/, int /*refused_status*/,
                                     std::string& error_text) {
-  record("start_watcher");
+  record("await_watcher");
   const std::lock_guard<std::mutex> hold(state_lock);
   if (script.watcher_start == WatcherStart::Failed) error_text = "fake system error";
   return script.watcher_start;
@@ -365,7 +370,7 @@ void reset() {
   command_loop_ended.store(false);
   awake_requested.store(false);
   load_saved_settings(SavedSettings{});
-  fail_thread_starts_after(-1);
+  fail_machinery_after(-1);
   set_saved_settings_listener(nullptr);
 }
 

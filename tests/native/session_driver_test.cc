@@ -135,7 +135,7 @@ TEST_F(SessionDriverTest, NormalRunOrder) {
 TEST_F(SessionDriverTest, WatcherToldBeforeEachChange) {
   EXPECT_EQ(fake::run_session_to_exit(), 0);
   EXPECT_TRUE(in_order(
-      fake::calls(), {"start_watcher", "send_to_watcher power 1 mute 0 beep 0 cursor 0",
+      fake::calls(), {"launch_watcher", "send_to_watcher power 1 mute 0 beep 0 cursor 0",
                       "power_write_ac PowerButton 0", "send_to_watcher power 1 mute 0 beep 1 cursor 0",
                       "set_beep 0", "send_to_watcher power 1 mute 1 beep 1 cursor 0",
                       "set_system_sounds_mute 1", "send_to_watcher power 1 mute 1 beep 1 cursor 1",
@@ -154,7 +154,8 @@ TEST_F(SessionDriverTest, AnotherSidecarRunningChangesNothingAndExits103) {
     EXPECT_EQ(fake::run_session_to_exit(), 103);
     const Calls calls = fake::calls();
     for (const auto& [name, shown] : shown_by) EXPECT_FALSE(contains(calls, shown.first)) << name;
-    EXPECT_FALSE(contains(calls, "hook_thread_start"));
+    EXPECT_TRUE(in_order(calls, {"hook_thread_start", "post_quit 4242", "hook_thread_end", "exit 103"}))
+        << "the hook thread, started meanwhile, is stopped";
     EXPECT_EQ(fake::stdout_text(), "");
     EXPECT_EQ(fake::stderr_text(), "velmora-sidecar: another sidecar is already running\n");
   }
@@ -165,7 +166,7 @@ TEST_F(SessionDriverTest, WatcherThatCannotStartIsNotFatal) {
   fake::set_watcher_start(WatcherStart::Failed);
   EXPECT_EQ(fake::run_session_to_exit(), 0);
   const Calls calls = fake::calls();
-  EXPECT_TRUE(in_order(calls, {"start_watcher", "take_instance_lock 3000", "power_write_ac PowerButton 0",
+  EXPECT_TRUE(in_order(calls, {"launch_watcher", "take_instance_lock 3000", "power_write_ac PowerButton 0",
                                ready_line, "release_instance_lock", bye_line}));
   EXPECT_FALSE(contains(calls, "send_to_watcher all back"));
   EXPECT_EQ(fake::stderr_text(),
@@ -180,7 +181,7 @@ TEST_F(SessionDriverTest, DiagnosticRunChangesNothing) {
   expect_run_invariants(calls);
   for (const auto& [name, shown] : shown_by) EXPECT_EQ(first(calls, shown.first), std::ssize(calls)) << name;
   EXPECT_TRUE(in_order(calls, {"take_instance_lock 3000", ready_line, "release_instance_lock", bye_line}));
-  EXPECT_FALSE(contains(calls, "start_watcher")) << "a run that changes nothing needs no watcher";
+  EXPECT_FALSE(contains(calls, "launch_watcher")) << "a run that changes nothing needs no watcher";
   EXPECT_TRUE(diagnostic_mode.load());
 }
 
@@ -275,13 +276,9 @@ TEST_F(SessionDriverTest, HookThatCannotBeInstalledEndsWithStatus102) {
       {fake::HookScript::MouseHookFails,
        "velmora-sidecar: failed to install the mouse hook: fake system error\n"},
   };
-  // The start-up up to the hook thread, then the shutdown without the quit and the cursor.
-  Calls expected = table_calls(false);
-  expected.pop_back();
-  expected.insert(expected.end(), {"hook_thread_start", "hook_thread_end"});
-  const Calls restores = table_calls(true);
-  expected.insert(expected.end(), restores.begin() + 1, restores.end());
-  expected.insert(expected.end(), {"write_stderr", "exit 102"});
+  // The hooks come before the guards: nothing was changed, and the watcher is let go.
+  const Calls expected = {"hook_thread_start",  "await_watcher", "send_to_watcher all back",
+                          "close_watcher_pipe", "write_stderr",  "exit 102"};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.report);
     fake::reset();
@@ -295,27 +292,24 @@ TEST_F(SessionDriverTest, HookThatCannotBeInstalledEndsWithStatus102) {
     const Calls calls = fake::calls();
     EXPECT_TRUE(in_order(calls, expected));
     EXPECT_EQ(Calls(calls.end() - 2, calls.end()), (Calls{"write_stderr", "exit 102"}));
-    EXPECT_FALSE(contains(calls, "clip_cursor null")) << "never confined, so never released";
+    for (const auto& [name, shown] : shown_by) EXPECT_FALSE(contains(calls, shown.first)) << name;
     EXPECT_EQ(fake::stdout_text(), "");
     EXPECT_EQ(fake::stderr_text(), c.report);
   }
 }
 
-// The hook thread cannot be started once the guards have changed the settings: they go back
-// before the exit with status 101, and no `ready` is claimed.
-TEST_F(SessionDriverTest, HookThreadThatCannotStartRestoresAndExits101) {
-  fail_thread_starts_after(1);  // the event pump starts, the hook thread does not
+// The process's own machinery fails once the guards have changed the settings (here the join
+// of the hook thread at shutdown): every one goes back before the exit with status 101.
+TEST_F(SessionDriverTest, FatalErrorAfterTheGuardsRestoresThemAndExits101) {
+  fail_machinery_after(2);  // the event pump and the hook thread start; the join fails
   EXPECT_EQ(fake::run_session_to_exit(), 101);
   const Calls calls = fake::calls();
-  Calls expected = table_calls(false);
-  expected.pop_back();  // the cursor is confined only once the hook thread runs
-  const Calls restores = table_calls(true);
-  expected.insert(expected.end(), restores.begin() + 1, restores.end());
-  expected.insert(expected.end(), {"write_stderr", "exit 101"});
-  EXPECT_TRUE(in_order(calls, expected));
-  EXPECT_FALSE(contains(calls, "hook_thread_start"));
-  EXPECT_EQ(fake::stdout_text(), "");
-  EXPECT_TRUE(fake::stderr_text().starts_with("velmora-sidecar: failed to spawn thread: "))
+  for (const auto& [name, shown] : shown_by) {
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), shown.second), 1) << name << " put back once";
+  }
+  EXPECT_TRUE(in_order(calls, {ready_line, "send_to_watcher all back", "write_stderr", "exit 101"}));
+  EXPECT_FALSE(contains(calls, bye_line));
+  EXPECT_TRUE(fake::stderr_text().starts_with("velmora-sidecar: failed to join on thread: "))
       << fake::stderr_text();
 }
 
