@@ -42,7 +42,8 @@ void restore_accessibility_shortcuts() {
   const std::optional<ShortcutFlags> saved = saved_shortcuts.take();
   if (!saved) return;
   for (std::size_t i = 0; i < saved->size(); ++i) {
-    if (const std::optional<std::uint32_t> flags = (*saved)[i]) platform_set_accessibility_flags(feature_at(i), *flags);
+    if (const std::optional<std::uint32_t> flags = (*saved)[i])
+      platform_set_accessibility_flags(feature_at(i), *flags);
   }
 }
 

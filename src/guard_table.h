@@ -38,8 +38,8 @@ extern const std::array<Guard, guard_count> guards;
 // The saved values of every guard together: a plain record to copy out and to restore from.
 struct SavedSettings {
   std::optional<PowerSnapshot> power;
-  std::optional<bool> mute;  // the system-sounds session was muted
-  std::optional<bool> beep;  // the beep was on
+  std::optional<bool> mute;                // the system-sounds session was muted
+  std::optional<bool> beep;                // the beep was on
   std::optional<ShortcutFlags> shortcuts;  // the accessibility shortcuts turned off
   bool cursor_confined = false;
   bool operator==(const SavedSettings&) const = default;

@@ -39,7 +39,8 @@ const char* action_name(PowerSetting setting) {
 void write_index(WriteIndex write, const SchemeId& scheme, PowerSetting setting, std::uint32_t value) {
   const std::uint32_t error = write(scheme, setting, value);
   if (error == 0) return;
-  report_error(std::string("failed to write the ") + action_name(setting) + " action", platform_error_text(error));
+  report_error(std::string("failed to write the ") + action_name(setting) + " action",
+               platform_error_text(error));
 }
 
 std::optional<std::uint32_t> read_index(ReadIndex read, const SchemeId& scheme, PowerSetting setting) {

@@ -171,7 +171,8 @@ DWORD find_parent_process() {
   const DWORD own = GetCurrentProcessId();
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof(entry);
-  for (BOOL more = Process32FirstW(snapshot, &entry); more != FALSE; more = Process32NextW(snapshot, &entry)) {
+  for (BOOL more = Process32FirstW(snapshot, &entry); more != FALSE;
+       more = Process32NextW(snapshot, &entry)) {
     if (entry.th32ProcessID == own) return entry.th32ParentProcessID;
   }
   return 0;

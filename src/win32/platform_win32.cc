@@ -68,8 +68,10 @@ std::uint32_t read_index(ReadIndexFn read, const SchemeId& scheme, PowerSetting 
 static_assert(SKF_STICKYKEYSON == accessibility_feature_on && FKF_FILTERKEYSON == accessibility_feature_on &&
               TKF_TOGGLEKEYSON == accessibility_feature_on && MKF_MOUSEKEYSON == accessibility_feature_on &&
               HCF_HIGHCONTRASTON == accessibility_feature_on);
-static_assert(SKF_HOTKEYACTIVE == accessibility_hotkey_active && FKF_HOTKEYACTIVE == accessibility_hotkey_active &&
-              TKF_HOTKEYACTIVE == accessibility_hotkey_active && MKF_HOTKEYACTIVE == accessibility_hotkey_active &&
+static_assert(SKF_HOTKEYACTIVE == accessibility_hotkey_active &&
+              FKF_HOTKEYACTIVE == accessibility_hotkey_active &&
+              TKF_HOTKEYACTIVE == accessibility_hotkey_active &&
+              MKF_HOTKEYACTIVE == accessibility_hotkey_active &&
               HCF_HOTKEYACTIVE == accessibility_hotkey_active);
 
 // Reads one feature's structure through its SPI_GET* call and, given new flags, writes it

@@ -136,10 +136,12 @@ TEST_F(GuardTest, FailedPowerWriteIsReportedAndTheRunGoesOn) {
   save_power_actions();
   neutralize_power_actions();
   restore_power_actions();
-  const std::string line = "velmora-sidecar: failed to write the lid-close action: fake system error (os error 5)\n";
+  const std::string line =
+      "velmora-sidecar: failed to write the lid-close action: fake system error (os error 5)\n";
   EXPECT_EQ(fake::stderr_text(), line + line) << "one line for the change, one for the restore";
   const Calls calls = fake::calls();
-  EXPECT_EQ(std::count(calls.begin(), calls.end(), "power_write_dc LidClose 6"), 1) << "the other writes still made";
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "power_write_dc LidClose 6"), 1)
+      << "the other writes still made";
   EXPECT_EQ(calls.back(), "power_set_active_scheme");
 }
 

@@ -239,7 +239,8 @@ int free_clip(unsigned milliseconds) {
 const char* owner_at_centre() {
   const POINT centre{GetSystemMetrics(SM_CXSCREEN) / 2, GetSystemMetrics(SM_CYSCREEN) / 2};
   DWORD pid = 0;
-  if (const HWND window = WindowFromPoint(centre)) (void)GetWindowThreadProcessId(GetAncestor(window, GA_ROOT), &pid);
+  if (const HWND window = WindowFromPoint(centre))
+    (void)GetWindowThreadProcessId(GetAncestor(window, GA_ROOT), &pid);
   if (pid != 0 && pid == sidecar_process()) return "sidecar";
   return pid == GetCurrentProcessId() ? "probe" : "other";
 }
@@ -265,9 +266,9 @@ int show_topmost_window(unsigned milliseconds) {
   window_class.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
   window_class.lpszClassName = probe_topmost_class;
   if (RegisterClassExW(&window_class) == 0) return 1;
-  const UniqueWindow window(CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, probe_topmost_class,
-                                            nullptr, WS_POPUP, 0, 0, GetSystemMetrics(SM_CXSCREEN),
-                                            GetSystemMetrics(SM_CYSCREEN), nullptr, nullptr, module, nullptr));
+  const UniqueWindow window(CreateWindowExW(
+      WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, probe_topmost_class, nullptr, WS_POPUP, 0, 0,
+      GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), nullptr, nullptr, module, nullptr));
   if (!window) return 1;
   (void)ShowWindow(window.get(), SW_SHOWNOACTIVATE);
   pump_for(50);
@@ -398,7 +399,8 @@ int run(int argc, char** argv) {
   if (command == "set-beep" && argc == 3) return set_beep(number(2) != 0);
   if (command == "clip") return print_clip();
   if (command == "free-clip") return free_clip(argc > 2 ? static_cast<unsigned>(number(2)) : 1000);
-  if (command == "topmost-window") return show_topmost_window(argc > 2 ? static_cast<unsigned>(number(2)) : 3000);
+  if (command == "topmost-window")
+    return show_topmost_window(argc > 2 ? static_cast<unsigned>(number(2)) : 3000);
   if (command == "session-window") return print_session_window();
   if (command == "send-session" && (argc == 3 || argc == 4))
     return send_session(number(2), argc == 4 ? number(3) : 1);
