@@ -40,6 +40,17 @@ void confine_cursor() {
   if (hold_now() == CursorHold::GivenBack) platform_clip_cursor(nullptr);
 }
 
+// Windows clears a clip on some focus changes and any program may free it; reading it
+// first keeps a clip that holds from being made again every time.
+void keep_cursor_confined() {
+  if (hold_now() != CursorHold::Confined) return;
+  const std::int32_t width = platform_screen_width();
+  const std::int32_t height = platform_screen_height();
+  const ClipRect wanted = centre_pixel(width, height);
+  if (platform_get_clip_cursor() == wanted) return;
+  confine_cursor();
+}
+
 void release_cursor() {
   CursorHold was = CursorHold::Free;
   {

@@ -22,6 +22,10 @@ void save_cursor();
 // Hiding it is the shield's work: the show count belongs to the thread that owns the
 // window under the pointer, and the main thread owns none.
 void confine_cursor();
+// Confines the cursor again when the clip is no longer the centre pixel (another program
+// or a focus change freed or moved it, the display changed), while it is still to be held.
+// Never once the release has begun.
+void keep_cursor_confined();
 void release_cursor();
 
 }  // namespace velmora

@@ -9,7 +9,7 @@ namespace velmora {
 
 inline constexpr int fatal_exit_status = 101;
 
-void exit_with_report(int status, std::string_view message, std::string_view detail) {
+void report_error(std::string_view message, std::string_view detail) {
   std::string report = "velmora-sidecar: ";
   report.append(message);
   if (!detail.empty()) {
@@ -18,6 +18,10 @@ void exit_with_report(int status, std::string_view message, std::string_view det
   }
   report.push_back('\n');
   platform_write_stderr(report.data(), report.size());
+}
+
+void exit_with_report(int status, std::string_view message, std::string_view detail) {
+  report_error(message, detail);
   exit_holding_stdout(status);
 }
 

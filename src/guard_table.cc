@@ -12,7 +12,8 @@ constexpr auto before_stop = RestoreWhen::BeforeHookThreadStops;
 constexpr auto after_stop = RestoreWhen::AfterHookThreadStops;
 
 // Restored last to first: the cursor is freed first, and the power scheme, put back last,
-// is re-applied after every other setting is back.
+// is re-applied after every other setting is back. The accessibility shortcuts, like the beep
+// and the sounds, are settings of the running logon and depend on no other guard.
 const std::array<Guard, guard_count> guards = {{
     {"power actions", save_power_actions, neutralize_power_actions, restore_power_actions,
      RestoreOn::AnyThread, before_stop, false},
@@ -20,6 +21,8 @@ const std::array<Guard, guard_count> guards = {{
     {"beep", save_beep, disable_beep, restore_beep, RestoreOn::AnyThread, before_stop, false},
     {"system sounds", save_system_sounds, mute_system_sounds, restore_system_sounds, RestoreOn::AnyThread,
      before_stop, false},
+    {"accessibility shortcuts", save_accessibility_shortcuts, disable_accessibility_shortcuts,
+     restore_accessibility_shortcuts, RestoreOn::AnyThread, before_stop, false},
     {"cursor", save_cursor, confine_cursor, release_cursor, RestoreOn::AnyThread, after_stop, false},
 }};
 
@@ -36,6 +39,7 @@ SavedSettings saved_settings() {
   settings.power = saved_power.peek();
   settings.mute = saved_mute.peek();
   settings.beep = saved_beep.peek();
+  settings.shortcuts = saved_shortcuts.peek();
   const std::lock_guard<std::mutex> hold(cursor_slot.lock);
   settings.cursor_confined = cursor_slot.hold == CursorHold::Confined;
   return settings;
@@ -48,6 +52,8 @@ void load_saved_settings(const SavedSettings& settings) {
   if (settings.mute) saved_mute.put(*settings.mute);
   (void)saved_beep.take();
   if (settings.beep) saved_beep.put(*settings.beep);
+  (void)saved_shortcuts.take();
+  if (settings.shortcuts) saved_shortcuts.put(*settings.shortcuts);
   const std::lock_guard<std::mutex> hold(cursor_slot.lock);
   cursor_slot.hold = settings.cursor_confined ? CursorHold::Confined : CursorHold::Free;
 }

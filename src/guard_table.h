@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "accessibility_guard.h"
 #include "power_guard.h"
 
 namespace velmora {
@@ -33,14 +34,15 @@ struct Guard {
   bool in_diagnostic;  // whether a diagnostic run applies it
 };
 
-inline constexpr std::size_t guard_count = 5;
+inline constexpr std::size_t guard_count = 6;
 extern const std::array<Guard, guard_count> guards;
 
 // The saved values of every guard together: a plain record to copy out and to restore from.
 struct SavedSettings {
   std::optional<PowerSnapshot> power;
-  std::optional<bool> mute;  // the system-sounds session was muted
-  std::optional<bool> beep;  // the beep was on
+  std::optional<bool> mute;                // the system-sounds session was muted
+  std::optional<bool> beep;                // the beep was on
+  std::optional<ShortcutFlags> shortcuts;  // the accessibility shortcuts turned off
   bool cursor_confined = false;
   bool operator==(const SavedSettings&) const = default;
 };

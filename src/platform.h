@@ -51,6 +51,8 @@ std::optional<std::u16string> platform_get_env(const char16_t* name);
 
 // Text of the calling thread's last system error, for fatal reports.
 std::string platform_last_error_text();
+// The same for a given error code: "<system text> (os error N)".
+std::string platform_error_text(std::uint32_t error);
 
 [[noreturn]] void platform_exit(int status);
 
@@ -79,8 +81,8 @@ std::optional<SchemeId> platform_power_get_active_scheme();
 // Return the platform's error code; 0 is success.
 std::uint32_t platform_power_read_ac(const SchemeId& scheme, PowerSetting setting, std::uint32_t* value);
 std::uint32_t platform_power_read_dc(const SchemeId& scheme, PowerSetting setting, std::uint32_t* value);
-void platform_power_write_ac(const SchemeId& scheme, PowerSetting setting, std::uint32_t value);
-void platform_power_write_dc(const SchemeId& scheme, PowerSetting setting, std::uint32_t value);
+std::uint32_t platform_power_write_ac(const SchemeId& scheme, PowerSetting setting, std::uint32_t value);
+std::uint32_t platform_power_write_dc(const SchemeId& scheme, PowerSetting setting, std::uint32_t value);
 void platform_power_set_active_scheme(const SchemeId& scheme);
 
 // Asks that the system and the display stay awake, for as long as the calling thread lives
@@ -101,6 +103,9 @@ std::int32_t platform_screen_width();
 std::int32_t platform_screen_height();
 // A null rectangle clears the clip.
 void platform_clip_cursor(const ClipRect* rect);
+// GetClipCursor: the rectangle the cursor is confined to (the whole screen when free);
+// empty when the call fails.
+std::optional<ClipRect> platform_get_clip_cursor();
 
 // --- System beep ----------------------------------------------------------------------
 
@@ -108,6 +113,23 @@ void platform_clip_cursor(const ClipRect* rect);
 std::optional<bool> platform_get_beep();
 // SPI_SETBEEP with fWinIni 0: the running logon only.
 void platform_set_beep(bool on);
+
+// --- Accessibility shortcuts ---------------------------------------------------------
+
+enum class AccessibilityFeature { StickyKeys, FilterKeys, ToggleKeys, MouseKeys, HighContrast };
+inline constexpr std::size_t accessibility_feature_count = 5;
+
+// The dwFlags bits shared by the five features' structures: SKF_STICKYKEYSON,
+// FKF_FILTERKEYSON, TKF_TOGGLEKEYSON, MKF_MOUSEKEYSON and HCF_HIGHCONTRASTON are all 0x1,
+// and their *_HOTKEYACTIVE flags all 0x4 (checked against <windows.h> on the Windows side).
+inline constexpr std::uint32_t accessibility_feature_on = 0x1;
+inline constexpr std::uint32_t accessibility_hotkey_active = 0x4;
+
+// The feature's dwFlags through its SPI_GET* call; empty when the call fails.
+std::optional<std::uint32_t> platform_get_accessibility_flags(AccessibilityFeature feature);
+// Its SPI_SET* call with fWinIni 0 (the running logon only), the rest of the structure as
+// it is now.
+void platform_set_accessibility_flags(AccessibilityFeature feature, std::uint32_t flags);
 
 // --- System sounds --------------------------------------------------------------------
 

@@ -1,6 +1,9 @@
 #include "power_guard.h"
 
 #include <array>
+#include <string>
+
+#include "fatal_error.h"
 
 namespace velmora {
 
@@ -17,6 +20,28 @@ constexpr std::array<PowerSetting, 3> button_settings = {PowerSetting::PowerButt
 constexpr std::uint32_t do_nothing = 0;
 
 using ReadIndex = std::uint32_t (*)(const SchemeId&, PowerSetting, std::uint32_t*);
+using WriteIndex = std::uint32_t (*)(const SchemeId&, PowerSetting, std::uint32_t);
+
+const char* action_name(PowerSetting setting) {
+  switch (setting) {
+    case PowerSetting::PowerButton:
+      return "power-button";
+    case PowerSetting::SleepButton:
+      return "sleep-button";
+    case PowerSetting::LidClose:
+      break;
+  }
+  return "lid-close";
+}
+
+// A write the system refuses (a group policy may hold the value, say) is told on standard
+// error and the run goes on: the other guards still hold, and nothing is there to undo.
+void write_index(WriteIndex write, const SchemeId& scheme, PowerSetting setting, std::uint32_t value) {
+  const std::uint32_t error = write(scheme, setting, value);
+  if (error == 0) return;
+  report_error(std::string("failed to write the ") + action_name(setting) + " action",
+               platform_error_text(error));
+}
 
 std::optional<std::uint32_t> read_index(ReadIndex read, const SchemeId& scheme, PowerSetting setting) {
   std::uint32_t value = 0;
@@ -33,13 +58,13 @@ ActionIndices read_action(const SchemeId& scheme, PowerSetting setting) {
 
 // Only a value that was read is changed, so each one changed can be put back.
 void neutralize_action(const SchemeId& scheme, PowerSetting setting, const ActionIndices& found) {
-  if (found.ac_index) platform_power_write_ac(scheme, setting, do_nothing);
-  if (found.dc_index) platform_power_write_dc(scheme, setting, do_nothing);
+  if (found.ac_index) write_index(platform_power_write_ac, scheme, setting, do_nothing);
+  if (found.dc_index) write_index(platform_power_write_dc, scheme, setting, do_nothing);
 }
 
 void restore_action(const SchemeId& scheme, PowerSetting setting, const ActionIndices& saved) {
-  if (saved.ac_index) platform_power_write_ac(scheme, setting, *saved.ac_index);
-  if (saved.dc_index) platform_power_write_dc(scheme, setting, *saved.dc_index);
+  if (saved.ac_index) write_index(platform_power_write_ac, scheme, setting, *saved.ac_index);
+  if (saved.dc_index) write_index(platform_power_write_dc, scheme, setting, *saved.dc_index);
 }
 
 ActionIndices& slot_for(PowerSnapshot& snapshot, PowerSetting setting) {

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "fatal_error.h"
 #include "guard_table.h"
 #include "platform.h"
 #include "watcher.h"
@@ -39,11 +40,6 @@ void tell_watcher(const SavedSettings& settings) {
   send_locked(encode_settings_record(settings));
 }
 
-void report(const std::string& message) {
-  const std::string line = "velmora-sidecar: " + message + "\n";
-  platform_write_stderr(line.data(), line.size());
-}
-
 }  // namespace
 
 void launch_watcher_link(bool diagnostic) {
@@ -73,7 +69,7 @@ LinkStart await_watcher_link(bool diagnostic) {
       case WatcherStart::Refused:
         return LinkStart::AlreadyRunning;
       case WatcherStart::Failed:
-        report("could not start the watcher, so a kill would leave the settings changed: " + error_text);
+        report_error("could not start the watcher, so a kill would leave the settings changed", error_text);
         break;
     }
   }

@@ -12,9 +12,13 @@ constexpr std::uint8_t has_mute = 2;
 constexpr std::uint8_t has_beep = 4;
 constexpr std::uint8_t cursor_confined = 8;
 
-// Kind, presence, scheme, three actions of two optional values, mute, beep.
+constexpr std::uint8_t has_shortcuts = 16;
+
+// Kind, presence, scheme, three actions of two optional values, mute, beep, and the flags of
+// each accessibility feature.
 constexpr std::size_t optional_u32_size = 5;
-constexpr std::size_t settings_record_size = 1 + 1 + 16 + 3 * 2 * optional_u32_size + 1 + 1;
+constexpr std::size_t settings_record_size =
+    1 + 1 + 16 + 3 * 2 * optional_u32_size + 1 + 1 + accessibility_feature_count * optional_u32_size;
 constexpr std::size_t all_back_record_size = 1;
 
 void put_optional_u32(std::vector<std::uint8_t>& out, const std::optional<std::uint32_t>& value) {
@@ -49,6 +53,10 @@ SavedSettings decode_settings(const std::uint8_t* in) {
   if ((present & has_power) != 0) settings.power = power;
   if ((present & has_mute) != 0) settings.mute = in[0] != 0;
   if ((present & has_beep) != 0) settings.beep = in[1] != 0;
+  in += 2;
+  ShortcutFlags shortcuts;
+  for (std::optional<std::uint32_t>& flags : shortcuts) flags = get_optional_u32(in);
+  if ((present & has_shortcuts) != 0) settings.shortcuts = shortcuts;
   settings.cursor_confined = (present & cursor_confined) != 0;
   return settings;
 }
@@ -64,6 +72,7 @@ std::vector<std::uint8_t> encode_settings_record(const SavedSettings& settings) 
   if (settings.mute) present |= has_mute;
   if (settings.beep) present |= has_beep;
   if (settings.cursor_confined) present |= cursor_confined;
+  if (settings.shortcuts) present |= has_shortcuts;
   out.push_back(present);
   PowerSnapshot power = settings.power.value_or(PowerSnapshot{});
   out.insert(out.end(), power.scheme.begin(), power.scheme.end());
@@ -73,6 +82,9 @@ std::vector<std::uint8_t> encode_settings_record(const SavedSettings& settings) 
   }
   out.push_back(settings.mute.value_or(false) ? 1 : 0);
   out.push_back(settings.beep.value_or(false) ? 1 : 0);
+  for (const std::optional<std::uint32_t>& flags : settings.shortcuts.value_or(ShortcutFlags{})) {
+    put_optional_u32(out, flags);
+  }
   return out;
 }
 

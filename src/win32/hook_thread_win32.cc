@@ -1,5 +1,6 @@
 #include "hook_thread_win32.h"
 
+#include <tlhelp32.h>
 #include <wtsapi32.h>
 
 #include <cstdint>
@@ -9,6 +10,8 @@
 #include <utility>
 
 #include "click_gate.h"
+#include "cursor_clip.h"
+#include "hook_refresh.h"
 #include "keyboard_filter.h"
 #include "platform.h"
 #include "process_state.h"
@@ -33,6 +36,12 @@ ClickGate click_gate;
 UINT_PTR click_timer = 0;
 HWND current_shield = nullptr;
 
+// The timer that keeps the lock in place: the clip, the shield on top, the session
+// registration, and every few rounds fresh hooks.
+constexpr UINT keep_in_place_ms = 500;
+constexpr unsigned hook_refresh_rounds = 6;  // 3 seconds
+UINT_PTR keep_timer = 0;
+
 // Registers the hotkey table with no window, so WM_HOTKEY lands in this thread's queue,
 // and unregisters every identifier in ascending order whether or not it was taken.
 class HotkeySet {
@@ -53,22 +62,28 @@ class HotkeySet {
   }
 };
 
-// Session notifications for the window, when there is one.
+// Session notifications for the window, when there is one. A registration that fails
+// (the session service may not be up yet at logon) is tried again by `retry`, from the
+// keep-in-place timer, until it holds.
 class SessionNotification {
  public:
-  explicit SessionNotification(HWND window) : window_(window) {
-    if (window_ != nullptr) (void)WTSRegisterSessionNotification(window_, NOTIFY_FOR_THIS_SESSION);
-  }
+  explicit SessionNotification(HWND window) : window_(window) { retry(); }
   SessionNotification(const SessionNotification&) = delete;
   SessionNotification& operator=(const SessionNotification&) = delete;
   SessionNotification(SessionNotification&&) = delete;
   SessionNotification& operator=(SessionNotification&&) = delete;
   ~SessionNotification() {
-    if (window_ != nullptr) (void)WTSUnRegisterSessionNotification(window_);
+    if (registered_) (void)WTSUnRegisterSessionNotification(window_);
+  }
+
+  void retry() {
+    if (window_ == nullptr || registered_) return;
+    registered_ = WTSRegisterSessionNotification(window_, NOTIFY_FOR_THIS_SESSION) != FALSE;
   }
 
  private:
   HWND window_;
+  bool registered_ = false;
 };
 
 LRESULT next_hook(int code, WPARAM message, LPARAM info) {
@@ -89,6 +104,9 @@ void report_hook_failure(std::promise<HookThreadReport>& sender, LowLevelHook ho
   std::string error_text = platform_last_error_text();  // before any other call resets it
   send_report(sender, HookThreadReport{0, HookFailure{hook, std::move(error_text)}});
 }
+
+LRESULT CALLBACK keyboard_hook(int code, WPARAM message, LPARAM info);
+LRESULT CALLBACK mouse_hook(int code, WPARAM message, LPARAM info);
 
 void arm_click_timer(unsigned milliseconds) {
   // A fresh timer rather than a re-armed one: the replacing form of SetTimer is defined
@@ -122,7 +140,67 @@ void apply_gate_effects(const GateEffects& effects) {
   if (effects.arm_timer_ms) arm_click_timer(*effects.arm_timer_ms);
 }
 
-void run_message_loop() {
+// The two low-level hooks, owned by the hook thread and refreshed from its timer.
+struct Hooks {
+  UniqueHook keyboard;
+  UniqueHook mouse;
+};
+
+UniqueHook install_hook(int type) {
+  return UniqueHook(SetWindowsHookExW(type, type == WH_KEYBOARD_LL ? keyboard_hook : mouse_hook, nullptr, 0));
+}
+
+// Windows removes a low-level hook that once took too long (LowLevelHooksTimeout) without
+// a word, and nothing tells the program; a fresh pair every few seconds brings a lost one
+// back. Each fresh hook is installed before its old one is removed. No key is lost or
+// reported twice meanwhile: a low-level hook is called by a message sent to the thread
+// that installed it, and this thread retrieves no message between the install and the
+// removal, so neither hook is called in between; and SetWindowsHookExW puts a hook at the
+// beginning of its chain, so were one called, the fresh one would come first and, by
+// swallowing the key (returning nonzero without CallNextHookEx), keep it from the old one.
+void refresh_hooks(Hooks& hooks) {
+  (void)refresh_hook(hooks.keyboard, [] { return install_hook(WH_KEYBOARD_LL); });
+  (void)refresh_hook(hooks.mouse, [] { return install_hook(WH_MOUSE_LL); });
+}
+
+// The process that started the sidecar, found once: its windows may sit above the shield.
+// 0 when it cannot be told.
+DWORD find_parent_process() {
+  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return 0;
+  const UniqueHandle owner(snapshot);
+  const DWORD own = GetCurrentProcessId();
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = Process32FirstW(snapshot, &entry); more != FALSE;
+       more = Process32NextW(snapshot, &entry)) {
+    if (entry.th32ProcessID == own) return entry.th32ParentProcessID;
+  }
+  return 0;
+}
+
+// What the keep-in-place timer works on, all owned by the hook thread.
+struct KeepInPlace {
+  Hooks* hooks;
+  SessionNotification* notification;
+  DWORD parent_process;
+  unsigned round = 0;
+};
+
+bool is_keep_timer(const MSG& msg) {
+  return msg.message == WM_TIMER && msg.hwnd == nullptr && keep_timer != 0 && msg.wParam == keep_timer;
+}
+
+// Whatever freed or moved the clip, hid the shield under another program's topmost window
+// or removed a hook, the lock is whole again within one round, or a few for the hooks.
+void keep_in_place(KeepInPlace& keep) {
+  keep_cursor_confined();
+  if (current_shield != nullptr) keep_shield_on_top(current_shield, keep.parent_process);
+  keep.notification->retry();
+  if (++keep.round % hook_refresh_rounds == 0) refresh_hooks(*keep.hooks);
+}
+
+void run_message_loop(KeepInPlace& keep) {
   MSG msg{};
   // 0 is WM_QUIT, -1 an error: both end the loop.
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
@@ -130,6 +208,14 @@ void run_message_loop() {
     if (msg.message == WM_HOTKEY) continue;
     if (take_click_timer(msg)) {
       apply_gate_effects(click_timer_elapsed(click_gate));
+      continue;
+    }
+    if (is_keep_timer(msg)) {
+      keep_in_place(keep);
+      continue;
+    }
+    if (msg.hwnd == nullptr && msg.message == wm_display_changed) {
+      confine_cursor();  // the centre moved with the display
       continue;
     }
     TranslateMessage(&msg);
@@ -164,6 +250,11 @@ LRESULT CALLBACK session_window_proc(HWND window, UINT message, WPARAM wparam, L
     if (EventSender* sender = event_sender.load()) sender->count(CountedEvent::SessionLock);
     return 0;
   }
+  if (message == WM_WTSSESSION_CHANGE && static_cast<std::uint32_t>(wparam) == WTS_SESSION_UNLOCK) {
+    // The lock screen may have left the cursor free; the hold decides whether it is re-taken.
+    confine_cursor();
+    return 0;
+  }
   return DefWindowProcW(window, message, wparam, lparam);
 }
 
@@ -177,10 +268,6 @@ void hook_thread_body(std::promise<HookThreadReport> report_sender) {
   MSG peek{};
   (void)PeekMessageW(&peek, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
 
-  const UniqueHook keyboard(SetWindowsHookExW(WH_KEYBOARD_LL, keyboard_hook, nullptr, 0));
-  if (!keyboard) return report_hook_failure(report_sender, LowLevelHook::Keyboard);
-  const UniqueHook mouse(SetWindowsHookExW(WH_MOUSE_LL, mouse_hook, nullptr, 0));
-  if (!mouse) return report_hook_failure(report_sender, LowLevelHook::Mouse);
   const HotkeySet hotkeys;
 
   const HINSTANCE module = GetModuleHandleW(nullptr);
@@ -194,7 +281,7 @@ void hook_thread_body(std::promise<HookThreadReport> report_sender) {
   (void)RegisterClassExW(&window_class);
   const UniqueWindow window(CreateWindowExW(0, session_window_class, nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE,
                                             nullptr, module, nullptr));
-  const SessionNotification notification(window.get());
+  SessionNotification notification(window.get());
 
   // Outside diagnostic mode the screen is shielded from before `ready` until this thread
   // ends, which is before the main thread frees the cursor. Being a top-level window, the
@@ -208,8 +295,27 @@ void hook_thread_body(std::promise<HookThreadReport> report_sender) {
   }
   current_shield = shield.get();
 
+  // The hooks come last, once everything they rely on is there, so that the system is
+  // never left waiting on a hook whose thread is still busy making windows.
+  Hooks hooks;
+  hooks.keyboard = install_hook(WH_KEYBOARD_LL);
+  if (!hooks.keyboard) {
+    current_shield = nullptr;
+    return report_hook_failure(report_sender, LowLevelHook::Keyboard);
+  }
+  hooks.mouse = install_hook(WH_MOUSE_LL);
+  if (!hooks.mouse) {
+    current_shield = nullptr;
+    return report_hook_failure(report_sender, LowLevelHook::Mouse);
+  }
+
+  KeepInPlace keep{&hooks, &notification, find_parent_process()};
+  keep_timer = SetTimer(nullptr, 0, keep_in_place_ms, nullptr);
+
   send_report(report_sender, HookThreadReport{thread_id, std::nullopt});
-  run_message_loop();
+  run_message_loop(keep);
+  if (keep_timer != 0) (void)KillTimer(nullptr, keep_timer);
+  keep_timer = 0;
   current_shield = nullptr;
 }
 

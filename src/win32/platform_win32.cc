@@ -65,6 +65,49 @@ std::uint32_t read_index(ReadIndexFn read, const SchemeId& scheme, PowerSetting 
   return result;
 }
 
+static_assert(SKF_STICKYKEYSON == accessibility_feature_on && FKF_FILTERKEYSON == accessibility_feature_on &&
+              TKF_TOGGLEKEYSON == accessibility_feature_on && MKF_MOUSEKEYSON == accessibility_feature_on &&
+              HCF_HIGHCONTRASTON == accessibility_feature_on);
+static_assert(SKF_HOTKEYACTIVE == accessibility_hotkey_active &&
+              FKF_HOTKEYACTIVE == accessibility_hotkey_active &&
+              TKF_HOTKEYACTIVE == accessibility_hotkey_active &&
+              MKF_HOTKEYACTIVE == accessibility_hotkey_active &&
+              HCF_HOTKEYACTIVE == accessibility_hotkey_active);
+
+// Reads one feature's structure through its SPI_GET* call and, given new flags, writes it
+// back with only dwFlags changed through its SPI_SET* call, fWinIni 0: never the profile.
+// Returns the flags read; empty when the read fails, and then nothing is written.
+template <typename Info>
+std::optional<std::uint32_t> access_flags(UINT get, UINT set, const std::uint32_t* new_flags) {
+  Info info{};
+  info.cbSize = sizeof(info);
+  if (SystemParametersInfoW(get, sizeof(info), &info, 0) == FALSE) return std::nullopt;
+  const std::uint32_t found = info.dwFlags;
+  if (new_flags != nullptr) {
+    info.dwFlags = *new_flags;
+    (void)SystemParametersInfoW(set, sizeof(info), &info, 0);
+  }
+  return found;
+}
+
+std::optional<std::uint32_t> access_accessibility_flags(AccessibilityFeature feature,
+                                                        const std::uint32_t* new_flags) {
+  switch (feature) {
+    case AccessibilityFeature::StickyKeys:
+      return access_flags<STICKYKEYS>(SPI_GETSTICKYKEYS, SPI_SETSTICKYKEYS, new_flags);
+    case AccessibilityFeature::FilterKeys:
+      return access_flags<FILTERKEYS>(SPI_GETFILTERKEYS, SPI_SETFILTERKEYS, new_flags);
+    case AccessibilityFeature::ToggleKeys:
+      return access_flags<TOGGLEKEYS>(SPI_GETTOGGLEKEYS, SPI_SETTOGGLEKEYS, new_flags);
+    case AccessibilityFeature::MouseKeys:
+      return access_flags<MOUSEKEYS>(SPI_GETMOUSEKEYS, SPI_SETMOUSEKEYS, new_flags);
+    case AccessibilityFeature::HighContrast:
+      break;
+  }
+  // Its scheme name is the system's string that the read points to, written back as it is.
+  return access_flags<HIGHCONTRASTW>(SPI_GETHIGHCONTRAST, SPI_SETHIGHCONTRAST, new_flags);
+}
+
 }  // namespace
 
 ReadResult platform_read_stdin(char* buffer, std::size_t capacity) {
@@ -117,8 +160,9 @@ std::optional<std::u16string> platform_get_env(const char16_t* name) {
   }
 }
 
-std::string platform_last_error_text() {
-  const DWORD error = GetLastError();
+std::string platform_last_error_text() { return platform_error_text(GetLastError()); }
+
+std::string platform_error_text(std::uint32_t error) {
   char* text = nullptr;
   const DWORD length = FormatMessageA(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
@@ -164,14 +208,14 @@ std::uint32_t platform_power_read_dc(const SchemeId& scheme, PowerSetting settin
   return read_index(PowerReadDCValueIndex, scheme, setting, value);
 }
 
-void platform_power_write_ac(const SchemeId& scheme, PowerSetting setting, std::uint32_t value) {
+std::uint32_t platform_power_write_ac(const SchemeId& scheme, PowerSetting setting, std::uint32_t value) {
   const GUID guid = to_guid(scheme);
-  (void)PowerWriteACValueIndex(nullptr, &guid, &GUID_SYSTEM_BUTTON_SUBGROUP, &setting_guid(setting), value);
+  return PowerWriteACValueIndex(nullptr, &guid, &GUID_SYSTEM_BUTTON_SUBGROUP, &setting_guid(setting), value);
 }
 
-void platform_power_write_dc(const SchemeId& scheme, PowerSetting setting, std::uint32_t value) {
+std::uint32_t platform_power_write_dc(const SchemeId& scheme, PowerSetting setting, std::uint32_t value) {
   const GUID guid = to_guid(scheme);
-  (void)PowerWriteDCValueIndex(nullptr, &guid, &GUID_SYSTEM_BUTTON_SUBGROUP, &setting_guid(setting), value);
+  return PowerWriteDCValueIndex(nullptr, &guid, &GUID_SYSTEM_BUTTON_SUBGROUP, &setting_guid(setting), value);
 }
 
 void platform_power_set_active_scheme(const SchemeId& scheme) {
@@ -197,6 +241,12 @@ void platform_clip_cursor(const ClipRect* rect) {
   (void)ClipCursor(&clip);
 }
 
+std::optional<ClipRect> platform_get_clip_cursor() {
+  RECT clip{};
+  if (GetClipCursor(&clip) == FALSE) return std::nullopt;
+  return ClipRect{clip.left, clip.top, clip.right, clip.bottom};
+}
+
 std::optional<bool> platform_get_beep() {
   BOOL on = FALSE;
   if (SystemParametersInfoW(SPI_GETBEEP, 0, &on, 0) == FALSE) return std::nullopt;
@@ -206,6 +256,14 @@ std::optional<bool> platform_get_beep() {
 void platform_set_beep(bool on) {
   // fWinIni 0: the running logon only, never the user profile.
   (void)SystemParametersInfoW(SPI_SETBEEP, on ? TRUE : FALSE, nullptr, 0);
+}
+
+std::optional<std::uint32_t> platform_get_accessibility_flags(AccessibilityFeature feature) {
+  return access_accessibility_flags(feature, nullptr);
+}
+
+void platform_set_accessibility_flags(AccessibilityFeature feature, std::uint32_t flags) {
+  (void)access_accessibility_flags(feature, &flags);
 }
 
 }  // namespace velmora

@@ -18,6 +18,44 @@ RECT virtual_screen() {
               top + GetSystemMetrics(SM_CYVIRTUALSCREEN)};
 }
 
+using SetThreadDpiAwarenessContextFn = DPI_AWARENESS_CONTEXT(WINAPI*)(DPI_AWARENESS_CONTEXT);
+
+// Looked up at run time: user32 has it only from Windows 10 1607 on.
+SetThreadDpiAwarenessContextFn find_set_thread_dpi_awareness() {
+  const HMODULE user32 = GetModuleHandleW(L"user32.dll");
+  if (user32 == nullptr) return nullptr;
+  const FARPROC found = GetProcAddress(user32, "SetThreadDpiAwarenessContext");
+  return reinterpret_cast<SetThreadDpiAwarenessContextFn>(reinterpret_cast<void*>(found));
+}
+
+// Makes the calling thread per-monitor DPI aware while it lives, and puts its old context
+// back after. A window takes the awareness its thread had when it was made, and its window
+// procedure runs in that awareness whatever the thread has meanwhile, so only the shield
+// is per-monitor aware: one DPI-unaware window gets one scale factor and, on monitors of
+// mixed DPI, misses physical pixels. The rest of the thread (the cursor clip it keeps)
+// stays DPI-unaware like the process. Where the call is missing nothing changes.
+class PerMonitorAwareness {
+ public:
+  PerMonitorAwareness() : set_(find_set_thread_dpi_awareness()) {
+    if (set_ == nullptr) return;
+    // Version 2 from Windows 10 1703 on; the first version is the fallback (Wine 8
+    // refuses version 2).
+    previous_ = set_(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
+    if (previous_ == nullptr) previous_ = set_(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE);
+  }
+  PerMonitorAwareness(const PerMonitorAwareness&) = delete;
+  PerMonitorAwareness& operator=(const PerMonitorAwareness&) = delete;
+  PerMonitorAwareness(PerMonitorAwareness&&) = delete;
+  PerMonitorAwareness& operator=(PerMonitorAwareness&&) = delete;
+  ~PerMonitorAwareness() {
+    if (previous_ != nullptr) (void)set_(previous_);
+  }
+
+ private:
+  SetThreadDpiAwarenessContextFn set_;
+  DPI_AWARENESS_CONTEXT previous_ = nullptr;
+};
+
 void cover_virtual_screen(HWND window) {
   const RECT screen = virtual_screen();
   (void)SetWindowPos(window, HWND_TOPMOST, screen.left, screen.top, screen.right - screen.left,
@@ -47,7 +85,13 @@ LRESULT CALLBACK shield_window_proc(HWND window, UINT message, WPARAM wparam, LP
       SetCursor(nullptr);
       return TRUE;
     case WM_DISPLAYCHANGE:
-      // A monitor added or moved: keep covering every one of them.
+      // A monitor added, moved or resized: keep covering every one of them, and have the
+      // thread confine the cursor to the new centre (in its own awareness, not this one's).
+      cover_virtual_screen(window);
+      (void)PostThreadMessageW(GetCurrentThreadId(), wm_display_changed, 0, 0);
+      return 0;
+    case WM_DPICHANGED:
+      // The suggested rectangle fits one monitor; the shield keeps covering them all.
       cover_virtual_screen(window);
       return 0;
     default:
@@ -71,6 +115,7 @@ UniqueShield create_shield(HINSTANCE module) {
   window_class.lpszClassName = shield_window_class;
   (void)RegisterClassExW(&window_class);
 
+  const PerMonitorAwareness awareness;
   const RECT screen = virtual_screen();
   UniqueShield shield(CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE | WS_EX_LAYERED,
                                       shield_window_class, nullptr, WS_POPUP, screen.left, screen.top,
@@ -87,6 +132,27 @@ void set_shield_pass_through(HWND shield, bool pass) {
   const LONG_PTR style = GetWindowLongPtrW(shield, GWL_EXSTYLE);
   (void)SetWindowLongPtrW(shield, GWL_EXSTYLE,
                           pass ? (style | WS_EX_TRANSPARENT) : (style & ~WS_EX_TRANSPARENT));
+  // Windows caches some of a window's styles until SetWindowPos is told the frame changed.
+  (void)SetWindowPos(shield, nullptr, 0, 0, 0, 0,
+                     SWP_FRAMECHANGED | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// Only visible windows of other processes count: the sidecar's own, and the parent's,
+// which a parent may put above the shield on purpose, stay where they are.
+bool covered_by_another_process(HWND shield, DWORD parent_process) {
+  const DWORD own_process = GetCurrentProcessId();
+  for (HWND above = GetWindow(shield, GW_HWNDPREV); above != nullptr; above = GetWindow(above, GW_HWNDPREV)) {
+    if (IsWindowVisible(above) == FALSE) continue;
+    DWORD process = 0;
+    (void)GetWindowThreadProcessId(above, &process);
+    if (process != own_process && process != parent_process) return true;
+  }
+  return false;
+}
+
+void keep_shield_on_top(HWND shield, DWORD parent_process) {
+  if (!covered_by_another_process(shield, parent_process)) return;
+  (void)SetWindowPos(shield, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
 }  // namespace velmora

@@ -9,11 +9,16 @@ namespace velmora {
 
 inline constexpr wchar_t shield_window_class[] = L"VelmoraSidecarShield";
 
+// Posted to the shield's thread when the display changed, so that the thread confines the
+// cursor to the new centre.
+inline constexpr UINT wm_display_changed = WM_APP + 1;
+
 // The shield: one popup over the whole virtual screen, topmost and layered with alpha 1,
 // so it is invisible to the eye but takes every touch, pen and mouse message that would
 // reach a window, and hides the pointer over all of them. It never takes the focus or the
 // foreground. Created on the calling thread, which must pump its messages; null when it
-// cannot be made.
+// cannot be made. It is per-monitor DPI aware where the system allows it, so it covers
+// every physical pixel of every monitor, and it follows display and DPI changes.
 struct ShieldCloser {
   void operator()(HWND shield) const noexcept;
 };
@@ -22,6 +27,10 @@ UniqueShield create_shield(HINSTANCE module);
 
 // Lets pointer input through the shield to the windows beneath it, or takes it again.
 void set_shield_pass_through(HWND shield, bool pass);
+
+// Puts the shield back on top when a visible window of another process (neither the
+// sidecar's nor its parent's) has come above it.
+void keep_shield_on_top(HWND shield, DWORD parent_process);
 
 // Lowers the calling thread's cursor show count while it lives. The count that decides
 // whether the pointer is drawn is that of the thread owning the window under it.

@@ -1,5 +1,5 @@
 """System settings seen from a second process: the beep and the cursor clip, and the
-diagnostic mode that leaves both alone."""
+diagnostic mode that leaves both alone; the lock kept in place while it holds."""
 
 import unittest
 
@@ -23,6 +23,21 @@ class SystemSettings(unittest.TestCase):
                 after = settings()
                 self.assertEqual(during, [str(beep)] + NO_CLIP if diagnostic else ["0"] + CENTRE_PIXEL)
                 self.assertEqual(after, [str(beep)] + NO_CLIP)
+
+    def test_clip_and_shield_kept_in_place_until_given_back(self):
+        sidecar = Sidecar().expect_ready()
+        # Another program frees the clip, then shows a topmost window over the screen: within
+        # a second the clip is the centre pixel again and the shield is above that window.
+        self.assertEqual(BENCH.probe("free-clip", 1000), NO_CLIP + CENTRE_PIXEL)
+        self.assertEqual(BENCH.probe("topmost-window", 1000), ["probe", "sidecar"])
+        self.assertEqual(sidecar.stop(), ([BYE], 0))
+        self.assertEqual(BENCH.probe("free-clip", 1000), NO_CLIP + NO_CLIP)
+        # At the end of the session the hook thread frees the cursor and runs on for a while:
+        # its timer never confines it again.
+        sidecar = Sidecar().expect_ready()
+        self.assertEqual(BENCH.probe("end-session", 1), ["query", "1"])
+        self.assertEqual(BENCH.probe("free-clip", 1000), NO_CLIP + NO_CLIP)
+        self.assertEqual(sidecar.finish(), ([BYE], 0))
 
 
 if __name__ == "__main__":

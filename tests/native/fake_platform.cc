@@ -1,6 +1,7 @@
 #include "fake_platform.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -32,7 +33,11 @@ struct Script {
       {{PowerSetting::SleepButton, false}, {0, 3}}, {{PowerSetting::SleepButton, true}, {0, 4}},
       {{PowerSetting::LidClose, false}, {0, 5}},    {{PowerSetting::LidClose, true}, {0, 6}},
   };
+  std::map<std::pair<PowerSetting, bool>, std::uint32_t> write_errors;
   std::optional<bool> beep = true;
+  // Each feature off with its shortcut active, as Windows ships them.
+  std::array<std::optional<std::uint32_t>, accessibility_feature_count> accessibility = {4, 4, 4, 4, 4};
+  std::optional<ClipRect> clip;  // empty: free
   std::int32_t width = 1920;
   std::int32_t height = 1080;
   std::optional<bool> mute_result = false;
@@ -156,6 +161,10 @@ std::optional<std::u16string> platform_get_env(const char16_t* name) {
 
 std::string platform_last_error_text() { return "fake system error"; }
 
+std::string platform_error_text(std::uint32_t error) {
+  return "fake system error (os error " + std::to_string(error) + ")";
+}
+
 void platform_exit(int status) {
   record("exit " + std::to_string(status));
   throw fake::ExitCalled{status};
@@ -198,12 +207,16 @@ std::uint32_t platform_power_read_dc(const SchemeId& scheme, PowerSetting settin
   return power_read("power_read_dc", scheme, setting, true, value);
 }
 
-void platform_power_write_ac(const SchemeId& scheme, PowerSetting setting, std::uint32_t value) {
+std::uint32_t platform_power_write_ac(const SchemeId& scheme, PowerSetting setting, std::uint32_t value) {
   record(power_record("power_write_ac", scheme, setting) + " " + std::to_string(value));
+  const std::lock_guard<std::mutex> hold(state_lock);
+  return script.write_errors[{setting, false}];
 }
 
-void platform_power_write_dc(const SchemeId& scheme, PowerSetting setting, std::uint32_t value) {
+std::uint32_t platform_power_write_dc(const SchemeId& scheme, PowerSetting setting, std::uint32_t value) {
   record(power_record("power_write_dc", scheme, setting) + " " + std::to_string(value));
+  const std::lock_guard<std::mutex> hold(state_lock);
+  return script.write_errors[{setting, true}];
 }
 
 void platform_power_set_active_scheme(const SchemeId& scheme) {
@@ -225,9 +238,51 @@ std::int32_t platform_screen_height() {
 }
 
 void platform_clip_cursor(const ClipRect* rect) {
+  {
+    const std::lock_guard<std::mutex> hold(state_lock);
+    script.clip = rect == nullptr ? std::nullopt : std::optional<ClipRect>(*rect);
+  }
   if (rect == nullptr) return record("clip_cursor null");
   record("clip_cursor " + std::to_string(rect->left) + " " + std::to_string(rect->top) + " " +
          std::to_string(rect->right) + " " + std::to_string(rect->bottom));
+}
+
+std::optional<ClipRect> platform_get_clip_cursor() {
+  record("get_clip_cursor");
+  const std::lock_guard<std::mutex> hold(state_lock);
+  return script.clip ? *script.clip : ClipRect{0, 0, script.width, script.height};
+}
+
+namespace {
+
+const char* feature_name(AccessibilityFeature feature) {
+  switch (feature) {
+    case AccessibilityFeature::StickyKeys:
+      return "StickyKeys";
+    case AccessibilityFeature::FilterKeys:
+      return "FilterKeys";
+    case AccessibilityFeature::ToggleKeys:
+      return "ToggleKeys";
+    case AccessibilityFeature::MouseKeys:
+      return "MouseKeys";
+    case AccessibilityFeature::HighContrast:
+      break;
+  }
+  return "HighContrast";
+}
+
+}  // namespace
+
+std::optional<std::uint32_t> platform_get_accessibility_flags(AccessibilityFeature feature) {
+  record(std::string("get_accessibility_flags ") + feature_name(feature));
+  const std::lock_guard<std::mutex> hold(state_lock);
+  return script.accessibility.at(static_cast<std::size_t>(feature));
+}
+
+void platform_set_accessibility_flags(AccessibilityFeature feature, std::uint32_t flags) {
+  record(std::string("set_accessibility_flags ") + feature_name(feature) + " " + std::to_string(flags));
+  const std::lock_guard<std::mutex> hold(state_lock);
+  script.accessibility.at(static_cast<std::size_t>(feature)) = flags;
 }
 
 std::optional<bool> platform_get_beep() {
@@ -424,6 +479,21 @@ void set_scheme(std::optional<SchemeId> scheme) {
 void set_power_read(PowerSetting setting, bool dc, std::uint32_t result, std::uint32_t value) {
   const std::lock_guard<std::mutex> hold(state_lock);
   script.reads[{setting, dc}] = {result, value};
+}
+
+void set_power_write_error(PowerSetting setting, bool dc, std::uint32_t error) {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  script.write_errors[{setting, dc}] = error;
+}
+
+void set_accessibility_flags(AccessibilityFeature feature, std::optional<std::uint32_t> flags) {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  script.accessibility.at(static_cast<std::size_t>(feature)) = flags;
+}
+
+void set_clip(std::optional<ClipRect> clip) {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  script.clip = clip;
 }
 
 void set_beep(std::optional<bool> on) {

@@ -60,6 +60,12 @@ void set_scheme(std::optional<SchemeId> scheme);
 // Default: every read succeeds; values PowerButton 1/2, SleepButton 3/4, LidClose 5/6 (AC/DC).
 void set_power_read(PowerSetting setting, bool dc, std::uint32_t result, std::uint32_t value);
 
+// Default: every write succeeds (0).
+void set_power_write_error(PowerSetting setting, bool dc, std::uint32_t error);
+// Default: each feature's flags 4 (off, its shortcut active); empty: unreadable.
+void set_accessibility_flags(AccessibilityFeature feature, std::optional<std::uint32_t> flags);
+// What GetClipCursor finds until the next clip; empty: free (the whole screen). Default free.
+void set_clip(std::optional<ClipRect> clip);
 void set_beep(std::optional<bool> on);                     // default on; empty: unreadable
 void set_screen(std::int32_t width, std::int32_t height);  // default 1920x1080
 void set_mute_result(std::optional<bool> result);          // default false (was not muted)

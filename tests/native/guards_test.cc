@@ -1,13 +1,18 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "accessibility_guard.h"
 #include "fake_platform.h"
 #include "cursor_clip.h"
 #include "fatal_error.h"
+#include "guard_table.h"
 #include "power_guard.h"
+#include "process_state.h"
 #include "sound_guard.h"
 
 namespace velmora {
@@ -126,6 +131,20 @@ TEST_F(GuardTest, PowerSnapshotSavedAndRestored) {
   }
 }
 
+TEST_F(GuardTest, FailedPowerWriteIsReportedAndTheRunGoesOn) {
+  fake::set_power_write_error(PowerSetting::LidClose, false, 5);
+  save_power_actions();
+  neutralize_power_actions();
+  restore_power_actions();
+  const std::string line =
+      "velmora-sidecar: failed to write the lid-close action: fake system error (os error 5)\n";
+  EXPECT_EQ(fake::stderr_text(), line + line) << "one line for the change, one for the restore";
+  const Calls calls = fake::calls();
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "power_write_dc LidClose 6"), 1)
+      << "the other writes still made";
+  EXPECT_EQ(calls.back(), "power_set_active_scheme");
+}
+
 TEST_F(GuardTest, UnreadableSchemeChangesNothing) {
   fake::set_scheme(std::nullopt);
   save_power_actions();
@@ -149,16 +168,80 @@ TEST_F(GuardTest, CursorGivenBackAtMostOnceAndNeverTakenAgain) {
   save_cursor();
   confine_cursor();
   EXPECT_EQ(fake::calls(), (Calls{"screen_width", "screen_height", "clip_cursor 960 540 961 541"}));
+  // Kept in place: a clip that holds is left as it is, a freed one is made again.
+  fake::clear_calls();
+  keep_cursor_confined();
+  EXPECT_EQ(fake::calls(), (Calls{"screen_width", "screen_height", "get_clip_cursor"}));
+  fake::set_clip(std::nullopt);
+  fake::clear_calls();
+  keep_cursor_confined();
+  EXPECT_EQ(fake::calls().back(), "clip_cursor 960 540 961 541");
   fake::clear_calls();
   release_cursor();
   release_cursor();
   EXPECT_EQ(fake::calls(), (Calls{"clip_cursor null"}));
+  // Once the release has begun nothing confines it again, whoever asks.
+  fake::clear_calls();
+  keep_cursor_confined();
+  confine_cursor();
+  EXPECT_TRUE(fake::calls().empty());
   // The end of the session before the cursor was confined: a late confinement does nothing.
   fake::reset();
   release_cursor();
   save_cursor();
   confine_cursor();
+  keep_cursor_confined();
   EXPECT_TRUE(fake::calls().empty());
+}
+
+Calls accessibility_writes() {
+  Calls writes;
+  for (const std::string& call : fake::calls()) {
+    if (call.starts_with("set_accessibility_flags")) writes.push_back(call);
+  }
+  return writes;
+}
+
+// Only a feature that is off with its shortcut active has the shortcut cleared; one in use,
+// one whose shortcut is already off and an unreadable one are left alone. The flags come
+// back on each way out: the normal shutdown, the end of the session, and a restore from
+// the handed-over record.
+TEST_F(GuardTest, AccessibilityShortcutsClearedWhereTheFeatureIsOffAndPutBack) {
+  const Calls cleared = {"set_accessibility_flags StickyKeys 0", "set_accessibility_flags HighContrast 2"};
+  const Calls restored = {"set_accessibility_flags StickyKeys 4", "set_accessibility_flags HighContrast 6"};
+  const char* const ways[] = {"shutdown", "end of session", "handed-over record"};
+  for (const std::string way : ways) {
+    SCOPED_TRACE(way);
+    fake::reset();
+    fake::set_accessibility_flags(AccessibilityFeature::FilterKeys, 0x5);  // on: the user relies on it
+    fake::set_accessibility_flags(AccessibilityFeature::ToggleKeys, 0x0);  // shortcut already off
+    fake::set_accessibility_flags(AccessibilityFeature::MouseKeys, std::nullopt);
+    fake::set_accessibility_flags(AccessibilityFeature::HighContrast, 0x6);  // off, available, active
+    apply_guards();
+    EXPECT_EQ(accessibility_writes(), cleared);
+    fake::clear_calls();
+    if (way == "shutdown") {
+      restore_guards(Restorer::ApplyingThread);
+    } else if (way == "end of session") {
+      restore_guards(Restorer::OtherThread);
+    } else {
+      const SavedSettings record = saved_settings();
+      load_saved_settings(SavedSettings{});
+      load_saved_settings(record);
+      restore_guards(Restorer::OtherThread);
+    }
+    EXPECT_EQ(accessibility_writes(), restored);
+    fake::clear_calls();
+    restore_accessibility_shortcuts();
+    EXPECT_TRUE(fake::calls().empty()) << "put back at most once";
+  }
+}
+
+TEST_F(GuardTest, AccessibilityShortcutsUntouchedInDiagnosticMode) {
+  diagnostic_mode.store(true);
+  apply_guards();
+  restore_guards(Restorer::ApplyingThread);
+  EXPECT_TRUE(accessibility_writes().empty());
 }
 
 struct MuteCase {

@@ -40,6 +40,8 @@ const std::map<std::string, std::pair<std::string, std::string>> shown_by = {
     {"wake request", {"keep_awake 1", "keep_awake 0"}},
     {"beep", {"set_beep 0", "set_beep 1"}},
     {"system sounds", {"set_system_sounds_mute 1", "set_system_sounds_mute 0"}},
+    {"accessibility shortcuts",
+     {"set_accessibility_flags StickyKeys 0", "set_accessibility_flags StickyKeys 4"}},
     {"cursor", {"clip_cursor 960 540 961 541", "clip_cursor null"}},
 };
 

@@ -39,10 +39,13 @@ SavedSettings everything() {
   power.power_button = {7, std::nullopt};
   power.lid_close = {std::nullopt, 9};
   settings.power = power;
+  settings.shortcuts = ShortcutFlags{};
+  (*settings.shortcuts)[1] = 0x7A;
   return settings;
 }
 
 const Calls everything_back = {"clip_cursor null",
+                               "set_accessibility_flags FilterKeys 122",
                                "com_enter",
                                "set_system_sounds_mute 0",
                                "com_leave",

@@ -23,6 +23,7 @@ constexpr UINT wm_wtssession_change = 0x2B1;
 constexpr wchar_t session_window_class[] = L"VelmoraSidecarWts";
 constexpr wchar_t shield_window_class[] = L"VelmoraSidecarShield";
 constexpr wchar_t probe_window_class[] = L"VelmoraProbeWindow";
+constexpr wchar_t probe_topmost_class[] = L"VelmoraProbeTopmost";
 
 // The sidecar's hotkey table, identifiers aside.
 constexpr std::array<UINT, 16> hotkey_keys = {0xAD, 0xB0, 0xB1, 0xB3, 0xB2, 0xA6, 0xA7, 0xA8,
@@ -212,6 +213,76 @@ int print_windows_at_points() {
   return 0;
 }
 
+std::string clip_text(const RECT& clip) {
+  return std::to_string(clip.left) + " " + std::to_string(clip.top) + " " + std::to_string(clip.right) + " " +
+         std::to_string(clip.bottom);
+}
+
+// Frees the cursor clip, as any program (or Windows on some focus changes) may, and prints
+// the clip just after, then once something has confined it again or `milliseconds` have
+// passed.
+int free_clip(unsigned milliseconds) {
+  if (!ClipCursor(nullptr)) return 1;
+  RECT freed{};
+  if (!GetClipCursor(&freed)) return 1;
+  RECT now = freed;
+  const ULONGLONG until = GetTickCount64() + milliseconds;
+  while (EqualRect(&now, &freed) && GetTickCount64() < until) {
+    Sleep(20);
+    if (!GetClipCursor(&now)) return 1;
+  }
+  print_line(clip_text(freed) + " " + clip_text(now));
+  return 0;
+}
+
+// Whose top-level window is at the centre of the screen: "sidecar", "probe" or "other".
+const char* owner_at_centre() {
+  const POINT centre{GetSystemMetrics(SM_CXSCREEN) / 2, GetSystemMetrics(SM_CYSCREEN) / 2};
+  DWORD pid = 0;
+  if (const HWND window = WindowFromPoint(centre))
+    (void)GetWindowThreadProcessId(GetAncestor(window, GA_ROOT), &pid);
+  if (pid != 0 && pid == sidecar_process()) return "sidecar";
+  return pid == GetCurrentProcessId() ? "probe" : "other";
+}
+
+void pump_for(DWORD milliseconds) {
+  const ULONGLONG until = GetTickCount64() + milliseconds;
+  MSG msg{};
+  while (GetTickCount64() < until) {
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    Sleep(10);
+  }
+}
+
+// Shows a topmost window of this process over the whole screen, as another program might,
+// and prints whose window is at the centre just after, then once the sidecar's is there
+// again or `milliseconds` have passed.
+int show_topmost_window(unsigned milliseconds) {
+  const HINSTANCE module = GetModuleHandleW(nullptr);
+  WNDCLASSEXW window_class{};
+  window_class.cbSize = sizeof(window_class);
+  window_class.lpfnWndProc = DefWindowProcW;
+  window_class.hInstance = module;
+  window_class.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+  window_class.lpszClassName = probe_topmost_class;
+  if (RegisterClassExW(&window_class) == 0) return 1;
+  const UniqueWindow window(CreateWindowExW(
+      WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, probe_topmost_class, nullptr, WS_POPUP, 0, 0,
+      GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), nullptr, nullptr, module, nullptr));
+  if (!window) return 1;
+  (void)ShowWindow(window.get(), SW_SHOWNOACTIVATE);
+  pump_for(50);
+  std::string line = owner_at_centre();
+  const ULONGLONG until = GetTickCount64() + milliseconds;
+  const char* owner = owner_at_centre();
+  while (std::strcmp(owner, "sidecar") != 0 && GetTickCount64() < until) {
+    pump_for(50);
+    owner = owner_at_centre();
+  }
+  print_line(line + " " + owner);
+  return 0;
+}
+
 // The class of the foreground window, or "none".
 int print_foreground() {
   wchar_t name[128] = L"none";
@@ -329,7 +400,8 @@ int usage() {
   std::fputs(
       "usage: velmora-probe window [SECONDS] | beep | set-beep 0|1 | clip | session-window |\n"
       "       send-session CODE [COUNT] | hotkeys-free | send-keys VK... | windows-at-points |\n"
-      "       foreground | sidecar-threads | shield | close-shield | end-session 0|1 | processes EXE\n",
+      "       foreground | sidecar-threads | shield | close-shield | end-session 0|1 | free-clip [MS] |\n"
+      "       topmost-window [MS] | processes EXE\n",
       stderr);
   return 2;
 }
@@ -342,6 +414,9 @@ int run(int argc, char** argv) {
   if (command == "beep") return print_beep();
   if (command == "set-beep" && argc == 3) return set_beep(number(2) != 0);
   if (command == "clip") return print_clip();
+  if (command == "free-clip") return free_clip(argc > 2 ? static_cast<unsigned>(number(2)) : 1000);
+  if (command == "topmost-window")
+    return show_topmost_window(argc > 2 ? static_cast<unsigned>(number(2)) : 3000);
   if (command == "session-window") return print_session_window();
   if (command == "send-session" && (argc == 3 || argc == 4))
     return send_session(number(2), argc == 4 ? number(3) : 1);
