@@ -17,8 +17,10 @@ constexpr std::uint8_t has_shortcuts = 16;
 // Kind, presence, scheme, three actions of two optional values, mute, beep, and the flags of
 // each accessibility feature.
 constexpr std::size_t optional_u32_size = 5;
+// Three actions of two values each.
+constexpr std::size_t power_values_size = optional_u32_size * 3 * 2;
 constexpr std::size_t settings_record_size =
-    1 + 1 + 16 + 3 * 2 * optional_u32_size + 1 + 1 + accessibility_feature_count * optional_u32_size;
+    1 + 1 + 16 + power_values_size + 1 + 1 + accessibility_feature_count * optional_u32_size;
 constexpr std::size_t all_back_record_size = 1;
 
 void put_optional_u32(std::vector<std::uint8_t>& out, const std::optional<std::uint32_t>& value) {
