@@ -183,7 +183,7 @@ DWORD find_parent_process() {
 struct KeepInPlace {
   Hooks* hooks;
   SessionNotification* notification;
-  DWORD parent_process;
+  std::optional<DWORD> parent_process;  // looked up at the first round, off the start-up path
   unsigned round = 0;
 };
 
@@ -195,7 +195,8 @@ bool is_keep_timer(const MSG& msg) {
 // or removed a hook, the lock is whole again within one round, or a few for the hooks.
 void keep_in_place(KeepInPlace& keep) {
   keep_cursor_confined();
-  if (current_shield != nullptr) keep_shield_on_top(current_shield, keep.parent_process);
+  if (!keep.parent_process) keep.parent_process = find_parent_process();
+  if (current_shield != nullptr) keep_shield_on_top(current_shield, *keep.parent_process);
   keep.notification->retry();
   if (++keep.round % hook_refresh_rounds == 0) refresh_hooks(*keep.hooks);
 }
@@ -309,7 +310,7 @@ void hook_thread_body(std::promise<HookThreadReport> report_sender) {
     return report_hook_failure(report_sender, LowLevelHook::Mouse);
   }
 
-  KeepInPlace keep{&hooks, &notification, find_parent_process()};
+  KeepInPlace keep{&hooks, &notification, std::nullopt};
   keep_timer = SetTimer(nullptr, 0, keep_in_place_ms, nullptr);
 
   send_report(report_sender, HookThreadReport{thread_id, std::nullopt});
