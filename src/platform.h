@@ -147,6 +147,8 @@ std::optional<bool> platform_set_system_sounds_mute(bool mute);
 bool platform_take_instance_lock(unsigned wait_ms);
 // Lets it go; only the thread that took it can.
 void platform_release_instance_lock();
+// Whether no run holds the instance lock at this moment; a hint that takes nothing.
+bool platform_instance_lock_free();
 
 // --- The watcher, from the sidecar ---------------------------------------------------
 

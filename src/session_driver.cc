@@ -133,10 +133,15 @@ const char* hook_name(LowLevelHook hook) { return hook == LowLevelHook::Keyboard
 }
 
 // Another run holds the instance lock: nothing was changed, and nothing is written.
-[[noreturn]] void refuse_start(HookThread& hook) {
+[[noreturn]] void refuse_start(HookThread* hook) {
   capture_active.store(false);
-  stop_hook_thread(hook);
+  if (hook != nullptr) stop_hook_thread(*hook);
   exit_with_report(already_running_status, "another sidecar is already running", "");
+}
+
+// Takes the instance lock through the watcher (or, without one, itself), or refuses the run.
+void hold_lock_or_refuse(HookThread* hook) {
+  if (await_watcher_link(diagnostic_mode.load()) == LinkStart::AlreadyRunning) refuse_start(hook);
 }
 
 // Once the session is ending the rest of the input is never read: the run ends as at end
@@ -176,12 +181,19 @@ void run_session(HookThreadBody hook_thread_body) {
   diagnostic_mode.store(decide_diagnostic(platform_get_env(u"VELMORA_DIAG")));
   platform_mark_input_reader();
   start_event_pump();
-  // The watcher starts while the hook thread sets up its hooks, hotkeys and shield, which
-  // change no setting; nothing is changed, and nothing is written, before the lock is held.
+  // Usually the watcher starts while the hook thread sets up its hooks, hotkeys and shield,
+  // which change no setting; nothing is changed, and nothing is written, before the lock is
+  // held. With a run already in progress, this one waits for the lock (or is refused) before
+  // it makes a hook or a window, so that a refused run takes no key and covers no screen.
+  const bool overlap = platform_instance_lock_free();
+  if (!overlap) {
+    launch_watcher_link(diagnostic_mode.load());
+    hold_lock_or_refuse(nullptr);
+  }
   HookThread hook = start_hook_thread(hook_thread_body);
-  launch_watcher_link(diagnostic_mode.load());
+  if (overlap) launch_watcher_link(diagnostic_mode.load());
   await_hook_report(hook);
-  if (await_watcher_link(diagnostic_mode.load()) == LinkStart::AlreadyRunning) refuse_start(hook);
+  if (overlap) hold_lock_or_refuse(&hook);
   if (hook.failure) abandon_start(hook);
   open_event_output();
   apply_guards();

@@ -131,6 +131,15 @@ void platform_release_instance_lock() {
   instance_lock.reset();
 }
 
+bool platform_instance_lock_free() {
+  const UniqueHandle mutex(OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, instance_lock_name));
+  if (!mutex) return GetLastError() == ERROR_FILE_NOT_FOUND;  // no run has made it
+  const DWORD waited = WaitForSingleObject(mutex.get(), 0);
+  if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) return false;
+  (void)ReleaseMutex(mutex.get());
+  return true;
+}
+
 bool platform_launch_watcher(std::string& error_text) {
   HANDLE read_end = nullptr;
   HANDLE write_end = nullptr;

@@ -317,6 +317,11 @@ bool platform_take_instance_lock(unsigned wait_ms) {
 
 void platform_release_instance_lock() { record("release_instance_lock"); }
 
+bool platform_instance_lock_free() {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  return script.instance_lock_free;
+}
+
 bool platform_launch_watcher(std::string& /*error_text*/) {
   record("launch_watcher");
   return true;
