@@ -14,12 +14,13 @@ set(WIN32_DIR ${SRC_DIR}/win32)
 # system calls), the portable core, and the hook thread with its windows on top.
 add_library(sidecar_platform STATIC
   ${WIN32_DIR}/address_wait_win32.cc
+  ${WIN32_DIR}/journal_win32.cc
   ${WIN32_DIR}/platform_win32.cc
   ${WIN32_DIR}/system_sounds_win32.cc
   ${WIN32_DIR}/watcher_process_win32.cc
 )
 target_include_directories(sidecar_platform PUBLIC ${SRC_DIR} ${WIN32_DIR})
-target_link_libraries(sidecar_platform PUBLIC user32 powrprof ole32 oleaut32 uuid synchronization)
+target_link_libraries(sidecar_platform PUBLIC advapi32 user32 powrprof ole32 oleaut32 uuid synchronization)
 
 add_library(sidecar_hook_thread STATIC
   ${WIN32_DIR}/end_of_session_win32.cc

@@ -25,7 +25,12 @@ ClipRect centre_pixel(std::int32_t width, std::int32_t height) {
 
 void save_cursor() {
   const std::lock_guard<std::mutex> hold(cursor_slot.lock);
-  if (cursor_slot.hold == CursorHold::Free) cursor_slot.hold = CursorHold::Confined;
+  if (cursor_slot.hold == CursorHold::Free) cursor_slot.hold = CursorHold::Saved;
+}
+
+void discard_cursor() {
+  const std::lock_guard<std::mutex> hold(cursor_slot.lock);
+  if (cursor_slot.hold == CursorHold::Saved) cursor_slot.hold = CursorHold::Free;
 }
 
 // The clip is made outside the lock. A release that comes meanwhile either finds the hold
@@ -38,6 +43,14 @@ void confine_cursor() {
   const ClipRect rect = centre_pixel(width, height);
   platform_clip_cursor(&rect);
   if (hold_now() == CursorHold::GivenBack) platform_clip_cursor(nullptr);
+}
+
+void take_cursor() {
+  {
+    const std::lock_guard<std::mutex> hold(cursor_slot.lock);
+    if (cursor_slot.hold == CursorHold::Saved) cursor_slot.hold = CursorHold::Confined;
+  }
+  confine_cursor();
 }
 
 // Windows clears a clip on some focus changes and any program may free it; reading it
@@ -57,7 +70,7 @@ void release_cursor() {
     const std::lock_guard<std::mutex> hold(cursor_slot.lock);
     was = std::exchange(cursor_slot.hold, CursorHold::GivenBack);
   }
-  if (was == CursorHold::Confined) platform_clip_cursor(nullptr);
+  if (was == CursorHold::Confined) platform_clip_cursor(nullptr);  // a Saved one was never clipped
 }
 
 }  // namespace velmora

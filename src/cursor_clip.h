@@ -7,8 +7,10 @@ namespace velmora {
 
 // The cursor is taken at most once and given back at most once, by whichever thread comes
 // first: the main thread at shutdown or the end of the session on the hook thread. Once
-// given back it is never taken again, even by a confinement that comes late.
-enum class CursorHold : std::uint8_t { Free, Confined, GivenBack };
+// given back it is never taken again, even by a confinement that comes late. Saved: in the
+// record of what is to be put back, but not confined yet, so that nothing (the keep-in-place
+// timer, say) clips it before the watcher and the journal know of it.
+enum class CursorHold : std::uint8_t { Free, Saved, Confined, GivenBack };
 struct CursorSlot {
   std::mutex lock;
   CursorHold hold = CursorHold::Free;  // guarded by lock
@@ -18,6 +20,10 @@ extern CursorSlot cursor_slot;
 // Marks the cursor as to be confined, before anything is clipped, so that a restore from
 // that moment on frees it.
 void save_cursor();
+// Forgets a save whose change was never made.
+void discard_cursor();
+// The change: takes the saved cursor and confines it.
+void take_cursor();
 // Pins the cursor to the centre pixel of the primary display, if it is still to be held.
 // Hiding it is the shield's work: the show count belongs to the thread that owns the
 // window under the pointer, and the main thread owns none.

@@ -10,11 +10,16 @@ namespace velmora {
 
 void restore_at_end_of_session() {
   if (diagnostic_mode.load()) return;
+  // From here on nothing more is applied; a pass under way on the main thread, applying or
+  // restoring, is waited for, so every slot found empty is a setting already back.
   session_ending.store(true);
   restore_guards(Restorer::OtherThread);
-  // The wake request left to the main thread persists nothing: the watcher has no more to do.
+  // The wake request left to the main thread persists nothing: the watcher and the journal
+  // have no more to do.
   tell_watcher_all_back();
 }
+
+bool may_end_run_here() { return command_loop_started.load(); }
 
 bool wake_command_loop() {
   if (command_loop_ended.load()) return true;

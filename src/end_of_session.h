@@ -19,6 +19,10 @@ void restore_at_end_of_session();
 // again later, as the main thread may have been between two reads.
 bool wake_command_loop();
 
+// Whether the run may be ended from another thread: only once `ready` is written, so that
+// `bye` never comes without it.
+bool may_end_run_here();
+
 // The run's end from this thread, for when the main thread could not be woken (a
 // platform where a blocked pipe read cannot be cancelled): `bye`, then status 0, as at
 // end of input. Everything was put back already; the wake request ends with the process.

@@ -1,6 +1,7 @@
 #include "guard_table.h"
 
 #include <atomic>
+#include <mutex>
 
 #include "cursor_clip.h"
 #include "process_state.h"
@@ -11,26 +12,50 @@ namespace velmora {
 constexpr auto before_stop = RestoreWhen::BeforeHookThreadStops;
 constexpr auto after_stop = RestoreWhen::AfterHookThreadStops;
 
+namespace {
+
+template <typename T>
+void discard_slot(GuardSlot<T>& slot) {
+  (void)slot.take();
+}
+
+void discard_power() { discard_slot(saved_power); }
+void discard_beep() { discard_slot(saved_beep); }
+void discard_mute() { discard_slot(saved_mute); }
+void discard_shortcuts() { discard_slot(saved_shortcuts); }
+
+}  // namespace
+
 // Restored last to first: the cursor is freed first, and the power scheme, put back last,
 // is re-applied after every other setting is back. The accessibility shortcuts, like the beep
 // and the sounds, are settings of the running logon and depend on no other guard.
 const std::array<Guard, guard_count> guards = {{
-    {"power actions", save_power_actions, neutralize_power_actions, restore_power_actions,
+    {"power actions", save_power_actions, neutralize_power_actions, restore_power_actions, discard_power,
      RestoreOn::AnyThread, before_stop, false},
-    {"wake request", nullptr, keep_awake, end_keep_awake, RestoreOn::ApplyingThread, after_stop, false},
-    {"beep", save_beep, disable_beep, restore_beep, RestoreOn::AnyThread, before_stop, false},
-    {"system sounds", save_system_sounds, mute_system_sounds, restore_system_sounds, RestoreOn::AnyThread,
-     before_stop, false},
+    {"wake request", nullptr, keep_awake, end_keep_awake, nullptr, RestoreOn::ApplyingThread, after_stop,
+     false},
+    {"beep", save_beep, disable_beep, restore_beep, discard_beep, RestoreOn::AnyThread, before_stop, false},
+    {"system sounds", save_system_sounds, mute_system_sounds, restore_system_sounds, discard_mute,
+     RestoreOn::AnyThread, before_stop, false},
     {"accessibility shortcuts", save_accessibility_shortcuts, disable_accessibility_shortcuts,
-     restore_accessibility_shortcuts, RestoreOn::AnyThread, before_stop, false},
-    {"cursor", save_cursor, confine_cursor, release_cursor, RestoreOn::AnyThread, after_stop, false},
+     restore_accessibility_shortcuts, discard_shortcuts, RestoreOn::AnyThread, before_stop, false},
+    {"cursor", save_cursor, take_cursor, release_cursor, discard_cursor, RestoreOn::AnyThread, after_stop,
+     false},
 }};
 
 namespace {
 
 std::atomic<SavedSettingsListener> listener{nullptr};
 
+// Held across each apply and each whole restore pass: a restore that finds a slot empty
+// then knows that its value is back, not on its way back on another thread.
+std::mutex pass_lock;
+
 bool skipped(const Guard& guard) { return diagnostic_mode.load() && !guard.in_diagnostic; }
+
+void tell_listener() {
+  if (const SavedSettingsListener tell = listener.load()) tell(saved_settings());
+}
 
 }  // namespace
 
@@ -41,7 +66,8 @@ SavedSettings saved_settings() {
   settings.beep = saved_beep.peek();
   settings.shortcuts = saved_shortcuts.peek();
   const std::lock_guard<std::mutex> hold(cursor_slot.lock);
-  settings.cursor_confined = cursor_slot.hold == CursorHold::Confined;
+  settings.cursor_confined =
+      cursor_slot.hold == CursorHold::Saved || cursor_slot.hold == CursorHold::Confined;
   return settings;
 }
 
@@ -58,25 +84,41 @@ void load_saved_settings(const SavedSettings& settings) {
   cursor_slot.hold = settings.cursor_confined ? CursorHold::Confined : CursorHold::Free;
 }
 
+bool nothing_saved(const SavedSettings& settings) {
+  return !settings.power && !settings.mute && !settings.beep && !settings.shortcuts &&
+         !settings.cursor_confined;
+}
+
 void set_saved_settings_listener(SavedSettingsListener new_listener) { listener.store(new_listener); }
 
 void apply_guards() {
+  const std::lock_guard<std::mutex> hold(pass_lock);
+  if (session_ending.load()) return;
+  for (const Guard& guard : guards) {
+    if (!skipped(guard) && guard.save != nullptr) guard.save();
+  }
+  tell_listener();
+  bool ending = false;
   for (const Guard& guard : guards) {
     if (skipped(guard)) continue;
-    if (guard.save != nullptr) {
-      guard.save();
-      if (const SavedSettingsListener tell = listener.load()) tell(saved_settings());
+    ending = ending || session_ending.load();
+    if (!ending) {
+      guard.change();
+    } else if (guard.discard != nullptr) {
+      guard.discard();
     }
-    guard.change();
   }
+  if (ending) tell_listener();
 }
 
 void restore_guards(Restorer restorer, std::optional<RestoreWhen> when) {
+  const std::lock_guard<std::mutex> hold(pass_lock);
   for (auto guard = guards.rbegin(); guard != guards.rend(); ++guard) {
     if (skipped(*guard) || (when && guard->restore_when != *when)) continue;
     if (restorer == Restorer::OtherThread && guard->restore_on == RestoreOn::ApplyingThread) continue;
     guard->restore();
   }
+  tell_listener();
 }
 
 }  // namespace velmora

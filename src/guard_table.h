@@ -10,10 +10,11 @@
 
 namespace velmora {
 
-// Every setting the lock changes is one guard in one table. Start-up applies the table in
-// its order, once the instance lock is held and the hook thread with its shield is up; the
-// normal shutdown, the end of the session and a restore from handed-over values put it back
-// in the reverse order.
+// Every setting the lock changes is one guard in one table. Start-up saves every guard, has
+// the record of saved values kept (the journal, the watcher), then changes them in table
+// order, once the locks are held and the hook thread with its shield is up; the normal
+// shutdown, the end of the session, the watcher and a journal replay put them back in the
+// reverse order. One apply and one restore pass never interleave, whichever threads run them.
 
 // Who may put a guard back: any thread, or only the thread that applied it (the wake
 // request belongs to the thread that made it).
@@ -29,6 +30,7 @@ struct Guard {
   void (*save)();     // reads what the change will overwrite into the guard's slot
   void (*change)();   // changes only what was saved
   void (*restore)();  // takes the saved value out and writes it back; at most once
+  void (*discard)();  // forgets what was saved, for a change that is never made
   RestoreOn restore_on;
   RestoreWhen restore_when;
   bool in_diagnostic;  // whether a diagnostic run applies it
@@ -52,18 +54,24 @@ SavedSettings saved_settings();
 // restore then writes them back.
 void load_saved_settings(const SavedSettings& settings);
 
-// Told the whole record after each save, before the change it precedes. Set once by the
-// session driver before any guard is applied; null tells nobody.
+// Told the whole record of what is saved and not yet back: once every guard is saved, before
+// the first change; and after each restore pass. Called inside the pass, so what it keeps
+// is never older than the settings. Set by the session driver; null tells nobody.
 using SavedSettingsListener = void (*)(const SavedSettings& settings);
 void set_saved_settings_listener(SavedSettingsListener listener);
 
-// Applies each guard in table order: save, tell the listener, change. Nothing in diagnostic
-// mode, except guards marked for it.
+// Saves every guard, tells the listener, then changes each in table order. Nothing in
+// diagnostic mode, except guards marked for it. Once the session is ending nothing more is
+// changed: what was saved and not changed is forgotten, and the listener told again.
 void apply_guards();
 
 // Puts back, in reverse table order, every guard that the calling thread may restore; with
-// `when`, only the guards restored at that point of the shutdown.
+// `when`, only the guards restored at that point of the shutdown. Then tells the listener
+// what is still changed.
 enum class Restorer : std::uint8_t { ApplyingThread, OtherThread };
 void restore_guards(Restorer restorer, std::optional<RestoreWhen> when = std::nullopt);
+
+// Whether the record holds nothing to put back.
+bool nothing_saved(const SavedSettings& settings);
 
 }  // namespace velmora

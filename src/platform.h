@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace velmora {
 
@@ -141,29 +142,51 @@ std::optional<bool> platform_set_system_sounds_mute(bool mute);
 
 // --- One sidecar at a time -----------------------------------------------------------
 
-// Takes the machine-wide instance lock for the calling thread, waiting at most `wait_ms` for
-// its holder to let go. A lock whose holder died counts as taken; one that exists but cannot
-// be opened counts as held.
-bool platform_take_instance_lock(unsigned wait_ms);
-// Lets it go; only the thread that took it can.
+// Taken: the calling thread holds the lock (one whose holder died counts as taken). Held:
+// another run holds it. OtherSession: it exists but cannot be opened, which is what another
+// user's run looks like (its mutex carries that user's default security).
+enum class LockTake : std::uint8_t { Taken, Held, OtherSession };
+
+// The run lock: the sidecar's own, taken before any hook or window and held for the whole
+// run, waiting at most `wait_ms` for a holder to let go. Only the thread that took it lets go.
+LockTake platform_take_run_lock(unsigned wait_ms);
+void platform_release_run_lock();
+
+// The instance lock: held by a run's watcher for as long as it may put things back.
+LockTake platform_take_instance_lock(unsigned wait_ms);
 void platform_release_instance_lock();
-// Whether no run holds the instance lock at this moment; a hint that takes nothing.
-bool platform_instance_lock_free();
+// Waits at most `wait_ms` until no watcher holds the instance lock; takes nothing.
+LockTake platform_await_instance_lock_free(unsigned wait_ms);
+
+// --- The journal of saved settings ---------------------------------------------------
+
+// One binary value in the user's registry. A write is made durable before it returns;
+// false, with the reason in `error_text`, when it cannot be.
+bool platform_journal_write(const std::uint8_t* data, std::size_t size, std::string& error_text);
+// Empty when there is none (or it cannot be read).
+std::optional<std::vector<std::uint8_t>> platform_journal_read();
+// Deletes it, durably; nothing when there is none.
+void platform_journal_delete();
 
 // --- The watcher, from the sidecar ---------------------------------------------------
 
-enum class WatcherStart : std::uint8_t { Holding, Refused, Failed };
+struct WatcherLaunch {
+  bool started = false;
+  // Started inside the parent's job, which ends its processes when it closes: the watcher
+  // then ends with the parent.
+  bool ends_with_parent_job = false;
+  std::string error_text;  // why it could not be started
+};
 
-// Starts the watcher, a second process of this executable that inherits no handle, without
-// waiting for it; false, with the reason in `error_text`, when it cannot be started.
-bool platform_launch_watcher(std::string& error_text);
-// Waits at most `answer_wait_ms` for the launched watcher's answer: it holds the instance lock
-// (Holding), exited with `refused_status` because the lock is held (Refused), or cannot be
-// had (Failed, with the reason in `error_text`).
-WatcherStart platform_await_watcher(unsigned answer_wait_ms, int refused_status, std::string& error_text);
+// Starts the watcher, a second process of this executable that inherits only the read end of
+// a fresh pipe, without waiting for it: once this returns, the watcher owns its end and reads
+// every record written to the pipe. `on_exit` is called, on a thread of the system's, if the
+// watcher process ends while the link is open.
+WatcherLaunch platform_launch_watcher(void (*on_exit)());
 // Writes every byte to the watcher's pipe; false when the watcher is gone.
 bool platform_send_to_watcher(const std::uint8_t* data, std::size_t size);
-// Closes the sidecar's end of the pipe; the watcher then reads its end.
+// Closes the sidecar's end of the pipe, after which `on_exit` is no longer called; the
+// watcher then reads the end of its pipe.
 void platform_close_watcher_pipe();
 // Waits at most `wait_ms` for the watcher process to exit.
 void platform_wait_for_watcher(unsigned wait_ms);
@@ -172,11 +195,9 @@ void platform_wait_for_watcher(unsigned wait_ms);
 
 enum class WatcherRole : std::uint8_t { NotWatcher, Connected, SidecarGone };
 
-// Whether this process was started as a watcher; if so, opens the pipe and the signal that
-// the sidecar handed over on the command line. Any other command line is not a watcher's.
+// Whether this process was started as a watcher; if so, takes the pipe it inherited. Any
+// other command line is not a watcher's.
 WatcherRole platform_connect_to_sidecar();
-// Tells the waiting sidecar that the instance lock is held.
-void platform_tell_sidecar_holding();
 // Reads what the sidecar sent; End once every writer of the pipe is gone, however it ended.
 ReadResult platform_read_from_sidecar(char* buffer, std::size_t capacity);
 

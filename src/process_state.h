@@ -24,6 +24,10 @@ extern std::atomic<EventSender*> event_sender;
 // no more and the run ends as at end of input.
 extern std::atomic<bool> session_ending;
 
+// Set by the session driver once `ready` is written and its command loop begins, so that
+// the end of the session never ends the run before `ready`.
+extern std::atomic<bool> command_loop_started;
+
 // Set by the session driver once its command loop has ended, so that nothing keeps
 // trying to wake it.
 extern std::atomic<bool> command_loop_ended;

@@ -1,6 +1,7 @@
 #include "session_driver.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <future>
 #include <memory>
@@ -14,6 +15,7 @@
 #include "event_stream.h"
 #include "fatal_error.h"
 #include "guard_table.h"
+#include "journal.h"
 #include "line_reader.h"
 #include "platform.h"
 #include "process_state.h"
@@ -28,8 +30,15 @@ namespace {
 // How often an undelivered quit message is posted again.
 constexpr unsigned quit_retry_ms = 10;
 
-// A low-level hook could not be installed: the lock never held, so no `ready` is claimed.
+// The hook thread could not make its lock: no `ready` is claimed.
 constexpr int hook_failure_exit_status = 102;
+
+// Bounds of the waits on the hook thread: its report (a few windows and two hooks), and its
+// end once asked to quit. Tests lower them.
+constexpr unsigned default_report_wait_ms = 10000;
+constexpr unsigned default_end_wait_ms = 5000;
+std::atomic<unsigned> report_wait_ms{default_report_wait_ms};
+std::atomic<unsigned> end_wait_ms{default_end_wait_ms};
 
 // How many more thread starts and joins may succeed; negative: all of them (tests lower it).
 std::atomic<int> machinery_steps_left{-1};
@@ -72,9 +81,9 @@ void start_event_pump() {
 struct HookThread {
   std::thread thread;
   std::future<HookThreadReport> report;
-  std::uint32_t id = 0;  // 0: the thread ended before it reported, or a hook failed
+  std::future<void> ended;  // ready once the body has returned, however
+  std::uint32_t id = 0;     // 0 until the thread has reported
   std::optional<HookFailure> failure;
-  std::shared_ptr<std::atomic<bool>> ended = std::make_shared<std::atomic<bool>>(false);
 };
 
 // Starts the thread without waiting for its report, so the caller's own work overlaps its
@@ -82,20 +91,45 @@ struct HookThread {
 HookThread start_hook_thread(HookThreadBody body) {
   HookThread hook;
   std::promise<HookThreadReport> report_sender;
+  std::promise<void> end_sender;
   hook.report = report_sender.get_future();
-  hook.thread = spawn_thread([body, sender = std::move(report_sender), ended = hook.ended]() mutable {
-    // An abnormal end of the hook thread is discarded; shutdown goes on as usual.
-    try {
-      body(std::move(sender));
-    } catch (...) {
-    }
-    ended->store(true);
-  });
+  hook.ended = end_sender.get_future();
+  hook.thread =
+      spawn_thread([body, sender = std::move(report_sender), end = std::move(end_sender)]() mutable {
+        // An abnormal end of the hook thread is discarded: the driver hears of it as a
+        // report that never came, or as the end of the thread.
+        try {
+          body(std::move(sender));
+        } catch (...) {
+        }
+        end.set_value();
+      });
   return hook;
 }
 
-// Waits, without a time limit, for the thread's one report.
+bool has_ended(const HookThread& hook, unsigned wait_ms) {
+  return hook.ended.wait_for(std::chrono::milliseconds(wait_ms)) == std::future_status::ready;
+}
+
+// A thread that does not end in time is left to the exit, which ends it.
+[[noreturn]] void give_up_on_hook_thread(HookThread& hook, const std::string& message) {
+  capture_active.store(false);
+  if (hook.id != 0) (void)platform_post_quit(hook.id);
+  hook.thread.detach();
+  fail_run(message, "");
+}
+
+std::string waited_text(const char* what, unsigned wait_ms) {
+  return std::string("the hook thread did not ") + what + " within " + std::to_string(wait_ms) + " ms";
+}
+
+// Waits, within its bound, for the thread's one report. A thread that ended without one
+// made no lock: that is a failure of its set-up like any other.
 void await_hook_report(HookThread& hook) {
+  const unsigned wait_ms = report_wait_ms.load();
+  if (hook.report.wait_for(std::chrono::milliseconds(wait_ms)) != std::future_status::ready) {
+    give_up_on_hook_thread(hook, waited_text("report", wait_ms));
+  }
   try {
     HookThreadReport report = hook.report.get();
     hook.id = report.thread_id;
@@ -103,14 +137,18 @@ void await_hook_report(HookThread& hook) {
   } catch (const std::future_error&) {
     hook.id = 0;  // the sending end went without a value
   }
+  if (!hook.failure && hook.id == 0) hook.failure = HookFailure{HookThreadPart::Report, {}};
 }
 
-// A quit message that cannot be queued would leave the join waiting for ever, with every
-// setting still changed: post again until it is delivered or the thread has ended.
+// A quit message that cannot be queued would leave the thread running with every setting
+// still changed: post again until it is delivered or the thread has ended, then wait for
+// its end within a bound.
 void stop_hook_thread(HookThread& hook) {
   if (hook.id != 0) {
-    while (!platform_post_quit(hook.id) && !hook.ended->load()) platform_sleep_ms(quit_retry_ms);
+    while (!platform_post_quit(hook.id) && !has_ended(hook, 0)) platform_sleep_ms(quit_retry_ms);
   }
+  const unsigned wait_ms = end_wait_ms.load();
+  if (!has_ended(hook, wait_ms)) give_up_on_hook_thread(hook, waited_text("end", wait_ms));
   try {
     hook.thread.join();
     take_machinery_step();  // after the join, so that a failure the tests make leaves no thread behind
@@ -119,7 +157,19 @@ void stop_hook_thread(HookThread& hook) {
   }
 }
 
-const char* hook_name(LowLevelHook hook) { return hook == LowLevelHook::Keyboard ? "keyboard" : "mouse"; }
+const char* failure_message(HookThreadPart part) {
+  switch (part) {
+    case HookThreadPart::KeyboardHook:
+      return "failed to install the keyboard hook";
+    case HookThreadPart::MouseHook:
+      return "failed to install the mouse hook";
+    case HookThreadPart::Shield:
+      return "failed to create the shield, so the screen would not be covered";
+    case HookThreadPart::Report:
+      break;
+  }
+  return "the hook thread ended before it reported";
+}
 
 // Ends the start-up (the hook thread has ended by itself, so the join returns at once; the
 // guards come after the hooks, so nothing was changed), tells why on standard error, and
@@ -128,20 +178,28 @@ const char* hook_name(LowLevelHook hook) { return hook == LowLevelHook::Keyboard
   stop_hook_thread(hook);
   restore_guards(Restorer::ApplyingThread);
   end_watcher_link();
-  const std::string message = std::string("failed to install the ") + hook_name(hook.failure->hook) + " hook";
-  exit_with_report(hook_failure_exit_status, message, hook.failure->error_text);
+  exit_with_report(hook_failure_exit_status, failure_message(hook.failure->part), hook.failure->error_text);
 }
 
-// Another run holds the instance lock: nothing was changed, and nothing is written.
-[[noreturn]] void refuse_start(HookThread* hook) {
-  capture_active.store(false);
-  if (hook != nullptr) stop_hook_thread(*hook);
-  exit_with_report(already_running_status, "another sidecar is already running", "");
+// Another run holds the locks: nothing was made or changed, and nothing is written.
+void hold_locks_or_refuse() {
+  switch (take_run_locks()) {
+    case LinkStart::Locked:
+      return;
+    case LinkStart::AlreadyRunning:
+      exit_with_report(already_running_status, "another sidecar is already running", "");
+    case LinkStart::OtherSession:
+      exit_with_report(already_running_status, "a sidecar in another user's session holds the lock", "");
+  }
 }
 
-// Takes the instance lock through the watcher (or, without one, itself), or refuses the run.
-void hold_lock_or_refuse(HookThread* hook) {
-  if (await_watcher_link(diagnostic_mode.load()) == LinkStart::AlreadyRunning) refuse_start(hook);
+// Puts back what a run that never finished left, and nothing else.
+[[noreturn]] void run_restore_only() {
+  diagnostic_mode.store(false);
+  hold_locks_or_refuse();
+  replay_journal();
+  end_watcher_link();
+  emit_last_line_and_exit(event_line("bye"), 0);
 }
 
 // Once the session is ending the rest of the input is never read: the run ends as at end
@@ -155,9 +213,16 @@ ReadResult read_input(char* buffer, std::size_t capacity) {
 
 void fail_machinery_after(int successful_steps) { machinery_steps_left.store(successful_steps); }
 
+void set_hook_thread_waits(unsigned report_ms, unsigned end_ms) {
+  report_wait_ms.store(report_ms != 0 ? report_ms : default_report_wait_ms);
+  end_wait_ms.store(end_ms != 0 ? end_ms : default_end_wait_ms);
+}
+
 bool decide_diagnostic(const std::optional<std::u16string>& value) {
   return value.has_value() && *value == u"1";
 }
+
+bool env_flag_on(const char16_t* name) { return decide_diagnostic(platform_get_env(name)); }
 
 LoopEnd run_command_loop() {
   LineReader reader(read_input);
@@ -178,26 +243,26 @@ LoopEnd run_command_loop() {
 }
 
 void run_session(HookThreadBody hook_thread_body) {
-  diagnostic_mode.store(decide_diagnostic(platform_get_env(u"VELMORA_DIAG")));
+  if (env_flag_on(u"VELMORA_RESTORE_ONLY")) run_restore_only();
+  const bool diagnostic = env_flag_on(u"VELMORA_DIAG");
+  diagnostic_mode.store(diagnostic);
   platform_mark_input_reader();
+  // The locks come before any hook or window: of two sidecars started together, the one
+  // refused never takes a key or covers the screen. A diagnostic run changes nothing, so it
+  // leaves a leftover journal to the next run that does.
+  hold_locks_or_refuse();
+  if (!diagnostic) replay_journal();
   start_event_pump();
-  // Usually the watcher starts while the hook thread sets up its hooks, hotkeys and shield,
-  // which change no setting; nothing is changed, and nothing is written, before the lock is
-  // held. With a run already in progress, this one waits for the lock (or is refused) before
-  // it makes a hook or a window, so that a refused run takes no key and covers no screen.
-  const bool overlap = platform_instance_lock_free();
-  if (!overlap) {
-    launch_watcher_link(diagnostic_mode.load());
-    hold_lock_or_refuse(nullptr);
-  }
+  // The watcher starts while the hook thread sets up its hooks, hotkeys and shield, which
+  // change no setting; nothing waits for it, as every record reaches it through its pipe.
   HookThread hook = start_hook_thread(hook_thread_body);
-  if (overlap) launch_watcher_link(diagnostic_mode.load());
+  launch_watcher_link(diagnostic);
   await_hook_report(hook);
-  if (overlap) hold_lock_or_refuse(&hook);
   if (hook.failure) abandon_start(hook);
   open_event_output();
   apply_guards();
   emit_line(event_line("ready"));
+  command_loop_started.store(true);
 
   (void)run_command_loop();  // every way out leads to the same shutdown
   command_loop_ended.store(true);

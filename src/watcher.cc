@@ -4,16 +4,21 @@
 #include <optional>
 
 #include "guard_table.h"
+#include "journal.h"
 #include "platform.h"
 #include "watcher_protocol.h"
 
 namespace velmora {
+namespace {
+
+constexpr unsigned run_lock_wait_ms = 2000;
+
+}  // namespace
 
 int run_watcher() {
-  if (!platform_take_instance_lock(instance_lock_wait_ms)) return already_running_status;
-  platform_tell_sidecar_holding();
+  const bool holding = platform_take_instance_lock(watcher_lock_wait_ms) == LockTake::Taken;
   watch_sidecar();
-  platform_release_instance_lock();
+  if (holding) platform_release_instance_lock();
   return 0;
 }
 
@@ -28,8 +33,14 @@ void watch_sidecar() {
     while (std::optional<WatcherRecord> record = reader.next()) last = record;
   }
   if (!last || last->kind == WatcherRecordKind::AllBack) return;
+  // The dead sidecar's run lock is abandoned to whoever waits on it first. The wait covers
+  // the moment between the end of the pipe and the abandonment, which the system makes in
+  // either order as it ends the process.
+  if (platform_take_run_lock(run_lock_wait_ms) != LockTake::Taken) return;
   load_saved_settings(last->settings);
   restore_guards(Restorer::OtherThread);
+  delete_journal();
+  platform_release_run_lock();
 }
 
 }  // namespace velmora

@@ -2,28 +2,28 @@
 
 namespace velmora {
 
-// The sidecar's side of its watcher: the instance lock for the run, and the pipe through
-// which every saved value reaches the watcher before the setting changes.
+// The run's locks, and the sidecar's side of its watcher: the pipe through which the record
+// of saved values reaches the watcher before anything changes, and after each restore pass.
 
-enum class LinkStart { Locked, AlreadyRunning };
+enum class LinkStart { Locked, AlreadyRunning, OtherSession };
 
-// Outside diagnostic mode, starts the watcher, which is to hold the instance lock, without
-// waiting for it, so its start overlaps the hook thread's set-up.
+// Takes the run lock, then waits until no watcher of an earlier run is still putting things
+// back, within one bounded wait; nothing else has been made when this refuses.
+LinkStart take_run_locks();
+
+// Outside diagnostic mode, starts the watcher without waiting for it, and from then on keeps
+// the journal and tells the watcher every record of saved values. A watcher that cannot be
+// had, or that runs where the parent's end takes it along, is said on standard error; the
+// journal still covers a kill.
 void launch_watcher_link(bool diagnostic);
 
-// Waits until this run holds the instance lock, before anything is changed: through the
-// watcher, which is from then on told every record of saved values; or, when the watcher
-// cannot be had (said on standard error) and in a diagnostic run (which changes nothing),
-// by the sidecar itself.
-LinkStart await_watcher_link(bool diagnostic);
-
-// Everything is back: tells the watcher so and closes the pipe, without waiting. From any
-// thread; only the first call tells.
+// Everything is back: deletes the journal, tells the watcher so and closes the pipe, without
+// waiting. From any thread; only the first call tells.
 void tell_watcher_all_back();
 
-// The end of the run, on the main thread: tells the watcher that everything is back, waits a
-// bounded time for it to exit, so that no process of the run outlives `bye`, and lets go of
-// the instance lock if this process holds it.
+// The end of the run, on the main thread: everything is back (as above), waits a bounded time
+// for the watcher to exit, so that no process of the run outlives `bye`, and lets go of the
+// run lock.
 void end_watcher_link();
 
 }  // namespace velmora

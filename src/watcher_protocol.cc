@@ -94,6 +94,13 @@ std::vector<std::uint8_t> encode_all_back_record() {
   return {static_cast<std::uint8_t>(WatcherRecordKind::AllBack)};
 }
 
+std::optional<SavedSettings> decode_settings_record(const std::uint8_t* data, std::size_t size) {
+  if (size != settings_record_size || data[0] != static_cast<std::uint8_t>(WatcherRecordKind::Settings)) {
+    return std::nullopt;
+  }
+  return decode_settings(data);
+}
+
 void WatcherRecordReader::feed(const std::uint8_t* data, std::size_t size) {
   if (!broken_) pending_.insert(pending_.end(), data, data + size);
 }

@@ -16,6 +16,8 @@ enum class WatcherRecordKind : std::uint8_t { Settings = 'S', AllBack = 'D' };
 
 std::vector<std::uint8_t> encode_settings_record(const SavedSettings& settings);
 std::vector<std::uint8_t> encode_all_back_record();
+// Empty unless the bytes are exactly one settings record.
+std::optional<SavedSettings> decode_settings_record(const std::uint8_t* data, std::size_t size);
 
 struct WatcherRecord {
   WatcherRecordKind kind = WatcherRecordKind::AllBack;

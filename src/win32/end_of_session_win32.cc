@@ -18,7 +18,8 @@ void CALLBACK wake_timer_proc(HWND /*window*/, UINT /*message*/, UINT_PTR timer,
     return;
   }
   // Wine 8 cannot cancel a blocked pipe read (CancelSynchronousIo finds nothing to cancel).
-  if (--wake_tries_left <= 0) end_run_here();
+  // A main thread still starting up reaches its command loop and ends by itself.
+  if (may_end_run_here() && --wake_tries_left <= 0) end_run_here();
 }
 
 }  // namespace

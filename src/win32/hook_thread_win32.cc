@@ -98,11 +98,11 @@ void send_report(std::promise<HookThreadReport>& sender, HookThreadReport report
   }
 }
 
-// Without both hooks there is no lock: say which one failed and why, and end the thread,
-// so that the driver undoes its start-up instead of announcing a lock.
-void report_hook_failure(std::promise<HookThreadReport>& sender, LowLevelHook hook) {
+// Without both hooks and the shield there is no lock: say which part failed and why, and end
+// the thread, so that the driver undoes its start-up instead of announcing a lock.
+void report_failure(std::promise<HookThreadReport>& sender, HookThreadPart part) {
   std::string error_text = platform_last_error_text();  // before any other call resets it
-  send_report(sender, HookThreadReport{0, HookFailure{hook, std::move(error_text)}});
+  send_report(sender, HookThreadReport{0, HookFailure{part, std::move(error_text)}});
 }
 
 LRESULT CALLBACK keyboard_hook(int code, WPARAM message, LPARAM info);
@@ -292,7 +292,8 @@ void hook_thread_body(std::promise<HookThreadReport> report_sender) {
   std::optional<HiddenCursor> hidden_cursor;
   if (!diagnostic_mode.load()) {
     shield = create_shield(module);
-    if (shield) hidden_cursor.emplace();
+    if (!shield) return report_failure(report_sender, HookThreadPart::Shield);
+    hidden_cursor.emplace();
   }
   current_shield = shield.get();
 
@@ -302,12 +303,12 @@ void hook_thread_body(std::promise<HookThreadReport> report_sender) {
   hooks.keyboard = install_hook(WH_KEYBOARD_LL);
   if (!hooks.keyboard) {
     current_shield = nullptr;
-    return report_hook_failure(report_sender, LowLevelHook::Keyboard);
+    return report_failure(report_sender, HookThreadPart::KeyboardHook);
   }
   hooks.mouse = install_hook(WH_MOUSE_LL);
   if (!hooks.mouse) {
     current_shield = nullptr;
-    return report_hook_failure(report_sender, LowLevelHook::Mouse);
+    return report_failure(report_sender, HookThreadPart::MouseHook);
   }
 
   KeepInPlace keep{&hooks, &notification, std::nullopt};

@@ -25,4 +25,16 @@ struct HandleCloser {
 };
 using UniqueHandle = std::unique_ptr<void, HandleCloser>;
 
+struct KeyCloser {
+  void operator()(HKEY key) const noexcept { (void)RegCloseKey(key); }
+};
+using UniqueKey = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
+
+// A wait registered with RegisterWaitForSingleObject; cancelled without waiting for a
+// callback under way, which must therefore not need what its canceller holds.
+struct WaitCanceller {
+  void operator()(HANDLE wait) const noexcept { (void)UnregisterWaitEx(wait, nullptr); }
+};
+using UniqueWait = std::unique_ptr<void, WaitCanceller>;
+
 }  // namespace velmora

@@ -1,14 +1,18 @@
 """A killed sidecar, a second one beside it, and kills at any moment of a run: the watcher puts
 every setting back, the parent's pipe ends at once, one sidecar runs at a time, and no process
-of the executable is left behind."""
+of the executable is left behind. Where both processes die, the journal puts the settings back
+at the next start."""
 
+import json
 import os
 import random
 import signal
+import subprocess
+import tempfile
 import time
 import unittest
 
-from harness import BENCH, CENTRE_PIXEL, NO_CLIP, STOP, Sidecar, eventually, settings
+from harness import BENCH, BYE, CENTRE_PIXEL, NO_CLIP, SIDECAR, STOP, Sidecar, eventually, key_lines, settings
 
 setUpModule = BENCH.start
 tearDownModule = BENCH.stop
@@ -22,6 +26,31 @@ ALREADY_RUNNING = 103
 def processes():
     """Processes of the executable: the sidecar and its watcher."""
     return int(BENCH.probe("processes", "velmora-sidecar.exe")[0])
+
+
+def process_ids():
+    """{pid: parent} of every process of the executable."""
+    words = BENCH.probe("process-ids", "velmora-sidecar.exe")
+    return {int(words[i]): int(words[i + 1]) for i in range(0, len(words), 2)}
+
+
+def watcher_id():
+    ids = process_ids()
+    watchers = [pid for pid, parent in ids.items() if parent in ids]
+    assert len(watchers) == 1, ids
+    return watchers[0]
+
+
+def restore_only():
+    """A restore-only run: its output lines, its standard error and its exit status."""
+    env = dict(BENCH.env, VELMORA_RESTORE_ONLY="1")
+    # Files, not pipes: Wine services started along the way would hold a pipe open.
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        done = subprocess.run(["wine", SIDECAR], env=env, timeout=30, stdin=subprocess.DEVNULL, stdout=out,
+                              stderr=err)
+        out.seek(0)
+        err.seek(0)
+        return out.read().decode().splitlines(), err.read().decode(), done.returncode
 
 
 def kill(sidecar):
@@ -64,6 +93,70 @@ class Watcher(unittest.TestCase):
         kill(first)
         second = Sidecar().expect_ready()
         self.assertEqual(second.stop()[1], 0)
+        self.assert_put_back()
+
+    def test_watcher_ended_alone_frees_nothing(self):
+        # Task Manager shows two processes; ending the one that is not the parent's child must
+        # not let a second run save the changed settings as its originals.
+        first = Sidecar().expect_ready()
+        BENCH.probe("terminate", watcher_id())
+        self.assertEqual(eventually(processes, 1, timeout=5), 1)
+        second = Sidecar()
+        self.assertEqual(second.finish(timeout=20), ([], ALREADY_RUNNING))
+        self.assertEqual(settings(), LOCKED, "the first still locks")
+        self.assertEqual(first.stop()[1], 0)
+        self.assert_put_back()
+
+    def test_both_killed_then_next_start_puts_back(self):
+        for next_start in ("sidecar", "restore-only"):
+            with self.subTest(next_start=next_start):
+                first = Sidecar().expect_ready()
+                # The watcher first, so that nothing of the run is left to put anything back.
+                watcher = watcher_id()
+                BENCH.probe("terminate", watcher, *(pid for pid in process_ids() if pid != watcher))
+                first.proc.wait(10)
+                self.assertEqual(eventually(processes, 0, timeout=5), 0)
+                self.assertEqual(BENCH.probe("beep"), ["0"], "nothing of the run put the beep back")
+                if next_start == "sidecar":
+                    second = Sidecar().expect_ready()
+                    self.assertEqual(second.stop()[1], 0)
+                else:
+                    lines, err, status = restore_only()
+                    self.assertEqual((lines, status), ([BYE], 0))
+                    self.assertIn("put back the settings left changed by a run that did not finish", err)
+                self.assert_put_back()
+
+    def test_restore_only_with_nothing_left(self):
+        started = time.monotonic()
+        lines, err, status = restore_only()
+        self.assertEqual((lines, err, status), ([BYE], "", 0))
+        self.assertLess(time.monotonic() - started, 5)
+        self.assertEqual(settings(), RESTORED)
+
+    def test_restore_only_while_a_run_locks(self):
+        first = Sidecar().expect_ready()
+        lines, err, status = restore_only()
+        self.assertEqual((lines, status), ([], ALREADY_RUNNING))
+        self.assertEqual(err.strip(), "velmora-sidecar: another sidecar is already running")
+        self.assertEqual(settings(), LOCKED)
+        self.assertEqual(first.stop()[1], 0)
+        self.assert_put_back()
+
+    def test_two_started_together(self):
+        # A double click in the parent: one locks, the other is refused before it hooks
+        # anything, so every key typed right after `ready` reaches the winner.
+        pair = [Sidecar(), Sidecar()]
+        first_lines = [s.out.line(30) for s in pair]
+        winners = [s for s, line in zip(pair, first_lines) if line == '{"event":"ready"}']
+        self.assertEqual(len(winners), 1, first_lines)
+        winner = winners[0]
+        loser = pair[1 - pair.index(winner)]
+        keys = [0x41 + i for i in range(20)]
+        BENCH.probe("send-keys", *keys)
+        self.assertEqual(loser.proc.wait(20), ALREADY_RUNNING)
+        lines, status = winner.stop()
+        self.assertEqual(status, 0)
+        self.assertEqual([vk for vk, down in key_lines(lines) if down], keys)
         self.assert_put_back()
 
     def test_kill_storm(self):

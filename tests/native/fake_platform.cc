@@ -12,6 +12,7 @@
 
 #include "end_of_session.h"
 #include "guard_table.h"
+#include "journal.h"
 #include "power_guard.h"
 #include "process_state.h"
 #include "session_driver_testing.h"
@@ -26,7 +27,8 @@ struct Script {
   bool stdin_blocks = false;
   bool reader_blocked = false;  // a read is waiting for a cancel
   bool read_cancelled = false;
-  std::optional<std::u16string> env;
+  std::optional<std::u16string> env;  // VELMORA_DIAG
+  std::optional<std::u16string> restore_only_env;
   std::optional<SchemeId> scheme = fake::fake_scheme;
   std::map<std::pair<PowerSetting, bool>, std::pair<std::uint32_t, std::uint32_t>> reads = {
       {{PowerSetting::PowerButton, false}, {0, 1}}, {{PowerSetting::PowerButton, true}, {0, 2}},
@@ -45,8 +47,14 @@ struct Script {
   fake::HookScript hook = fake::HookScript::ReportAndWaitForQuit;
   int post_quit_failures = 0;
   bool quit_delivered = false;
-  WatcherStart watcher_start = WatcherStart::Holding;
-  bool instance_lock_free = true;
+  LockTake run_lock = LockTake::Taken;
+  LockTake instance_lock = LockTake::Taken;
+  WatcherLaunch watcher_launch{true, false, {}};
+  bool watcher_alive = true;
+  void (*watcher_exit)() = nullptr;
+  std::optional<std::vector<std::uint8_t>> journal;
+  bool journal_write_fails = false;
+  bool hung_thread_released = false;
   std::deque<std::string> from_sidecar;
 };
 
@@ -154,9 +162,10 @@ bool platform_cancel_input_read() {
 }
 
 std::optional<std::u16string> platform_get_env(const char16_t* name) {
-  record("get_env " + std::string(name, name + std::char_traits<char16_t>::length(name)));
+  const std::string variable(name, name + std::char_traits<char16_t>::length(name));
+  record("get_env " + variable);
   const std::lock_guard<std::mutex> hold(state_lock);
-  return script.env;
+  return variable == "VELMORA_RESTORE_ONLY" ? script.restore_only_env : script.env;
 }
 
 std::string platform_last_error_text() { return "fake system error"; }
@@ -309,30 +318,83 @@ std::optional<bool> platform_set_system_sounds_mute(bool mute) {
   return script.mute_result;
 }
 
-bool platform_take_instance_lock(unsigned wait_ms) {
+namespace {
+
+const char* take_text(LockTake take) {
+  switch (take) {
+    case LockTake::Taken:
+      return "";
+    case LockTake::Held:
+      return " held";
+    case LockTake::OtherSession:
+      break;
+  }
+  return " other session";
+}
+
+LockTake take_recorded(const char* call, unsigned wait_ms, LockTake take) {
+  log.push_back(std::string(call) + " " + std::to_string(wait_ms) + take_text(take));
+  return take;
+}
+
+// What a settings record holds, in brief.
+std::string brief(const SavedSettings& settings) {
+  return std::string("power ") + (settings.power ? "1" : "0") + " mute " + (settings.mute ? "1" : "0") +
+         " beep " + (settings.beep ? "1" : "0") + " cursor " + (settings.cursor_confined ? "1" : "0");
+}
+
+}  // namespace
+
+LockTake platform_take_run_lock(unsigned wait_ms) {
   const std::lock_guard<std::mutex> hold(state_lock);
-  log.push_back("take_instance_lock " + std::to_string(wait_ms) + (script.instance_lock_free ? "" : " held"));
-  return script.instance_lock_free;
+  return take_recorded("take_run_lock", wait_ms, script.run_lock);
+}
+
+void platform_release_run_lock() { record("release_run_lock"); }
+
+LockTake platform_take_instance_lock(unsigned wait_ms) {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  return take_recorded("take_instance_lock", wait_ms, script.instance_lock);
 }
 
 void platform_release_instance_lock() { record("release_instance_lock"); }
 
-bool platform_instance_lock_free() {
+LockTake platform_await_instance_lock_free(unsigned wait_ms) {
   const std::lock_guard<std::mutex> hold(state_lock);
-  return script.instance_lock_free;
+  return take_recorded("await_instance_lock_free", wait_ms, script.instance_lock);
 }
 
-bool platform_launch_watcher(std::string& /*error_text*/) {
-  record("launch_watcher");
+bool platform_journal_write(const std::uint8_t* data, std::size_t size, std::string& error_text) {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  const std::vector<std::uint8_t> bytes(data, data + size);
+  const std::optional<SavedSettings> settings = decode_journal(bytes);
+  log.push_back("journal_write " + (settings ? brief(*settings) : std::string("?")));
+  if (script.journal_write_fails) {
+    error_text = "fake system error";
+    return false;
+  }
+  script.journal = bytes;
   return true;
 }
 
-WatcherStart platform_await_watcher(unsigned /*answer_wait_ms*/, int /*refused_status*/,
-                                    std::string& error_text) {
-  record("await_watcher");
+std::optional<std::vector<std::uint8_t>> platform_journal_read() {
   const std::lock_guard<std::mutex> hold(state_lock);
-  if (script.watcher_start == WatcherStart::Failed) error_text = "fake system error";
-  return script.watcher_start;
+  log.emplace_back(script.journal ? "journal_read" : "journal_read none");
+  return script.journal;
+}
+
+void platform_journal_delete() {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  if (!script.journal) return;
+  log.emplace_back("journal_delete");
+  script.journal.reset();
+}
+
+WatcherLaunch platform_launch_watcher(void (*on_exit)()) {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  log.emplace_back("launch_watcher");
+  script.watcher_exit = on_exit;
+  return script.watcher_launch;
 }
 
 // Records carry the kind and, for settings, what they hold in brief.
@@ -344,10 +406,12 @@ bool platform_send_to_watcher(const std::uint8_t* data, std::size_t size) {
     record(sent ? "send_to_watcher all back" : "send_to_watcher ?");
     return true;
   }
-  const SavedSettings& settings = sent->settings;
-  record(std::string("send_to_watcher power ") + (settings.power ? "1" : "0") + " mute " +
-         (settings.mute ? "1" : "0") + " beep " + (settings.beep ? "1" : "0") + " cursor " +
-         (settings.cursor_confined ? "1" : "0"));
+  const std::lock_guard<std::mutex> hold(state_lock);
+  if (!script.watcher_alive) {
+    log.emplace_back("send_to_watcher failed");
+    return false;
+  }
+  log.push_back("send_to_watcher " + brief(sent->settings));
   return true;
 }
 
@@ -356,8 +420,6 @@ void platform_close_watcher_pipe() { record("close_watcher_pipe"); }
 void platform_wait_for_watcher(unsigned wait_ms) { record("wait_for_watcher " + std::to_string(wait_ms)); }
 
 WatcherRole platform_connect_to_sidecar() { return WatcherRole::Connected; }
-
-void platform_tell_sidecar_holding() { record("tell_sidecar_holding"); }
 
 ReadResult platform_read_from_sidecar(char* buffer, std::size_t capacity) {
   const std::lock_guard<std::mutex> hold(state_lock);
@@ -382,14 +444,24 @@ void hook_thread_body(std::promise<HookThreadReport> report_sender) {
     hook = script.hook;
   }
   if (hook == fake::HookScript::EndWithoutReport) return;
-  if (hook == fake::HookScript::KeyboardHookFails || hook == fake::HookScript::MouseHookFails) {
-    const LowLevelHook failed =
-        hook == fake::HookScript::KeyboardHookFails ? LowLevelHook::Keyboard : LowLevelHook::Mouse;
-    report_sender.set_value(HookThreadReport{0, HookFailure{failed, platform_last_error_text()}});
+  const std::map<fake::HookScript, HookThreadPart> failing = {
+      {fake::HookScript::KeyboardHookFails, HookThreadPart::KeyboardHook},
+      {fake::HookScript::MouseHookFails, HookThreadPart::MouseHook},
+      {fake::HookScript::ShieldFails, HookThreadPart::Shield},
+  };
+  if (const auto failed = failing.find(hook); failed != failing.end()) {
+    report_sender.set_value(HookThreadReport{0, HookFailure{failed->second, platform_last_error_text()}});
     record("hook_thread_end");
     return;
   }
+  const auto hang_until_released = [] {
+    std::unique_lock<std::mutex> hold(state_lock);
+    state_changed.wait(hold, [] { return script.hung_thread_released; });
+    log.emplace_back("hook_thread_end");
+  };
+  if (hook == fake::HookScript::HangBeforeReport) return hang_until_released();
   report_sender.set_value(HookThreadReport{fake::hook_thread_id, std::nullopt});
+  if (hook == fake::HookScript::IgnoreQuit) return hang_until_released();
   if (hook == fake::HookScript::EndSessionThenWaitForQuit) {
     {
       std::unique_lock<std::mutex> hold(state_lock);
@@ -427,10 +499,12 @@ void reset() {
   diagnostic_mode.store(false);
   event_sender.store(nullptr);
   session_ending.store(false);
+  command_loop_started.store(false);
   command_loop_ended.store(false);
   awake_requested.store(false);
   load_saved_settings(SavedSettings{});
   fail_machinery_after(-1);
+  set_hook_thread_waits(0, 0);
   set_saved_settings_listener(nullptr);
 }
 
@@ -474,6 +548,11 @@ std::string stderr_text() {
 void set_env(std::optional<std::u16string> value) {
   const std::lock_guard<std::mutex> hold(state_lock);
   script.env = std::move(value);
+}
+
+void set_restore_only_env(std::optional<std::u16string> value) {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  script.restore_only_env = std::move(value);
 }
 
 void set_scheme(std::optional<SchemeId> scheme) {
@@ -522,14 +601,54 @@ void set_com_apartment_entered(bool entered) {
   script.com_apartment_entered = entered;
 }
 
-void set_watcher_start(WatcherStart start) {
+void set_watcher_launch(WatcherLaunch launch) {
   const std::lock_guard<std::mutex> hold(state_lock);
-  script.watcher_start = start;
+  script.watcher_launch = std::move(launch);
 }
 
-void set_instance_lock_free(bool free) {
+void set_locks(LockTake run_lock, LockTake instance_lock) {
   const std::lock_guard<std::mutex> hold(state_lock);
-  script.instance_lock_free = free;
+  script.run_lock = run_lock;
+  script.instance_lock = instance_lock;
+}
+
+void end_watcher() {
+  void (*on_exit)() = nullptr;
+  {
+    const std::lock_guard<std::mutex> hold(state_lock);
+    script.watcher_alive = false;
+    on_exit = script.watcher_exit;
+  }
+  if (on_exit != nullptr) on_exit();
+}
+
+void set_journal(std::optional<std::vector<std::uint8_t>> bytes) {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  script.journal = std::move(bytes);
+}
+
+std::optional<std::vector<std::uint8_t>> journal() {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  return script.journal;
+}
+
+void set_journal_write_fails(bool fails) {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  script.journal_write_fails = fails;
+}
+
+void release_hung_hook_thread() {
+  {
+    const std::lock_guard<std::mutex> hold(state_lock);
+    script.hung_thread_released = true;
+    state_changed.notify_all();
+  }
+  // It records its end as its last step; wait for that so nothing of it outlives the test.
+  for (int tries = 0; tries < 5000; ++tries) {
+    const std::vector<std::string> now = calls();
+    if (!now.empty() && now.back() == "hook_thread_end") return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
 }
 
 void set_from_sidecar(std::vector<std::string> chunks) {

@@ -29,6 +29,9 @@ enum class HookScript {
   // sends its id, waits until the main thread is blocked reading standard input, then
   // does what the end of the user's session does and waits for the quit message
   EndSessionThenWaitForQuit,
+  ShieldFails,       // reports that the shield could not be made, and ends
+  HangBeforeReport,  // neither reports nor ends until released
+  IgnoreQuit,        // sends its id, then runs on after the quit until released
 };
 
 inline constexpr std::uint32_t hook_thread_id = 4242;
@@ -52,8 +55,9 @@ std::size_t stdin_chunks_left();
 std::string stdout_text();
 std::string stderr_text();
 
-// Default: absent.
+// VELMORA_DIAG and VELMORA_RESTORE_ONLY. Default: absent.
 void set_env(std::optional<std::u16string> value);
+void set_restore_only_env(std::optional<std::u16string> value);
 
 // Default: fake_scheme readable.
 void set_scheme(std::optional<SchemeId> scheme);
@@ -74,10 +78,18 @@ void set_com_apartment_entered(bool entered);              // default true
 // Runs a whole session with the scripted hook thread below, up to its exit; the status.
 int run_session_to_exit();
 
-// Default: the watcher starts and holds the instance lock.
-void set_watcher_start(WatcherStart start);
-// Default: free; otherwise taking it fails as if another run held it.
-void set_instance_lock_free(bool free);
+// Default: the watcher starts, out of any job.
+void set_watcher_launch(WatcherLaunch launch);
+// What taking (or waiting for) the run lock and the instance lock finds. Default: Taken.
+void set_locks(LockTake run_lock, LockTake instance_lock);
+// The watcher process ends: the next send to it fails, and the link hears of its end.
+void end_watcher();
+// The journal in the user's registry. Default: none.
+void set_journal(std::optional<std::vector<std::uint8_t>> bytes);
+std::optional<std::vector<std::uint8_t>> journal();
+void set_journal_write_fails(bool fails);
+// Lets a hook thread scripted to hang end, and waits until it has.
+void release_hung_hook_thread();
 // What the watcher reads from its sidecar, chunk by chunk, then end of the pipe.
 void set_from_sidecar(std::vector<std::string> chunks);
 

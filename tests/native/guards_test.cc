@@ -165,8 +165,14 @@ TEST_F(GuardTest, WakeStateEndedAtMostOnce) {
 }
 
 TEST_F(GuardTest, CursorGivenBackAtMostOnceAndNeverTakenAgain) {
+  // Saved, it is in the record, but nothing confines it until the change itself: the watcher
+  // and the journal hear of it first.
   save_cursor();
+  keep_cursor_confined();
   confine_cursor();
+  EXPECT_TRUE(fake::calls().empty());
+  EXPECT_TRUE(saved_settings().cursor_confined);
+  take_cursor();
   EXPECT_EQ(fake::calls(), (Calls{"screen_width", "screen_height", "clip_cursor 960 540 961 541"}));
   // Kept in place: a clip that holds is left as it is, a freed one is made again.
   fake::clear_calls();
@@ -189,7 +195,7 @@ TEST_F(GuardTest, CursorGivenBackAtMostOnceAndNeverTakenAgain) {
   fake::reset();
   release_cursor();
   save_cursor();
-  confine_cursor();
+  take_cursor();
   keep_cursor_confined();
   EXPECT_TRUE(fake::calls().empty());
 }

@@ -7,11 +7,13 @@
 #include <optional>
 #include <utility>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "end_of_session.h"
 #include "fake_platform.h"
 #include "guard_table.h"
+#include "journal.h"
 #include "line_reader.h"
 #include "process_state.h"
 #include "session_driver_testing.h"
@@ -132,60 +134,191 @@ TEST_F(SessionDriverTest, NormalRunOrder) {
   EXPECT_NE(event_sender.load(), nullptr);
 }
 
-// The watcher is told each saved value before the setting changes, and that everything is
-// back before `bye`, which comes only once it has had time to exit.
-TEST_F(SessionDriverTest, WatcherToldBeforeEachChange) {
+// Every guard is saved, and the record kept on disk and told to the watcher, before the
+// first change; after each restore pass both hear what is still changed, and the journal
+// goes once everything is back, before `bye`.
+TEST_F(SessionDriverTest, RecordKeptBeforeAnyChangeAndAfterEachRestorePass) {
   EXPECT_EQ(fake::run_session_to_exit(), 0);
+  const Calls calls = fake::calls();
   EXPECT_TRUE(in_order(
-      fake::calls(), {"launch_watcher", "send_to_watcher power 1 mute 0 beep 0 cursor 0",
-                      "power_write_ac PowerButton 0", "send_to_watcher power 1 mute 0 beep 1 cursor 0",
-                      "set_beep 0", "send_to_watcher power 1 mute 1 beep 1 cursor 0",
-                      "set_system_sounds_mute 1", "send_to_watcher power 1 mute 1 beep 1 cursor 1",
-                      "clip_cursor 960 540 961 541", ready_line, "clip_cursor null",
-                      "send_to_watcher all back", "close_watcher_pipe", "wait_for_watcher 2000", bye_line}));
-  EXPECT_FALSE(contains(fake::calls(), "take_instance_lock 3000")) << "the watcher holds it";
+      calls, {"take_run_lock 3000", "await_instance_lock_free 3000", "journal_read none", "launch_watcher"}));
+  const std::string all = "power 1 mute 1 beep 1 cursor 1";
+  EXPECT_TRUE(in_order(
+      calls, {"get_beep", "journal_write " + all, "send_to_watcher " + all, "power_write_ac PowerButton 0",
+              ready_line, "set_beep 1", "journal_write power 0 mute 0 beep 0 cursor 1",
+              "send_to_watcher power 0 mute 0 beep 0 cursor 1", "post_quit 4242", "clip_cursor null",
+              "journal_delete", "send_to_watcher all back", "close_watcher_pipe", "wait_for_watcher 2000",
+              "release_run_lock", bye_line}));
+  EXPECT_LT(last(calls, "get_system_sounds_mute"), first(calls, "journal_write " + all))
+      << "every save first";
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "journal_write " + all), 1) << "one durable write";
+  EXPECT_FALSE(fake::journal().has_value());
 }
 
-// Refused: nothing changed, nothing written. A run seen in progress at the start is waited for
-// before any hook or window; one that takes the lock only meanwhile finds the hook thread up,
-// which is then stopped.
+// Refused: no hook, no window, nothing changed, nothing written on standard output.
 TEST_F(SessionDriverTest, AnotherSidecarRunningChangesNothingAndExits103) {
+  const std::string running = "velmora-sidecar: another sidecar is already running\n";
   const struct {
     const char* name;
     bool diagnostic;
-    bool seen_at_start;
-  } cases[] = {{"normal", false, true}, {"diagnostic", true, true}, {"lock taken meanwhile", false, false}};
+    LockTake run;
+    LockTake instance;
+    std::string report;
+  } cases[] = {
+      {"run lock held", false, LockTake::Held, LockTake::Taken, running},
+      {"diagnostic", true, LockTake::Held, LockTake::Taken, running},
+      {"a killed run's watcher still putting back", false, LockTake::Taken, LockTake::Held, running},
+      {"another user's session", false, LockTake::OtherSession, LockTake::Taken,
+       "velmora-sidecar: a sidecar in another user's session holds the lock\n"},
+  };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     fake::reset();
     if (c.diagnostic) fake::set_env(u"1");
-    fake::set_watcher_start(WatcherStart::Refused);
-    fake::set_instance_lock_free(!c.seen_at_start);
+    fake::set_locks(c.run, c.instance);
     EXPECT_EQ(fake::run_session_to_exit(), 103);
     const Calls calls = fake::calls();
     for (const auto& [name, shown] : shown_by) EXPECT_FALSE(contains(calls, shown.first)) << name;
-    if (c.seen_at_start) {
-      EXPECT_FALSE(contains(calls, "hook_thread_start"));
-    } else {
-      EXPECT_TRUE(
-          in_order(calls, {"hook_thread_start", "await_watcher", "post_quit 4242", "hook_thread_end"}));
-    }
+    EXPECT_FALSE(contains(calls, "hook_thread_start"));
+    EXPECT_FALSE(contains(calls, "launch_watcher"));
+    EXPECT_EQ(contains(calls, "release_run_lock"), c.run == LockTake::Taken);
     EXPECT_EQ(fake::stdout_text(), "");
-    EXPECT_EQ(fake::stderr_text(), "velmora-sidecar: another sidecar is already running\n");
+    EXPECT_EQ(fake::stderr_text(), c.report);
   }
 }
 
-// No watcher: the lock still holds, and the sidecar holds the instance lock itself.
-TEST_F(SessionDriverTest, WatcherThatCannotStartIsNotFatal) {
-  fake::set_watcher_start(WatcherStart::Failed);
+// No watcher, or one in a job that ends with the parent: said, and the journal covers a kill.
+TEST_F(SessionDriverTest, WatcherThatCannotCoverAKillIsSaidNotFatal) {
+  const struct {
+    WatcherLaunch launch;
+    std::string report;
+  } cases[] = {
+      {{false, false, "fake system error"},
+       "velmora-sidecar: could not start the watcher, so a kill would leave the settings changed until the "
+       "next run: fake system error\n"},
+      {{true, true, {}},
+       "velmora-sidecar: the watcher runs in the parent's job, which ends it with the parent; the journal "
+       "covers that\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.report);
+    fake::reset();
+    fake::set_watcher_launch(c.launch);
+    EXPECT_EQ(fake::run_session_to_exit(), 0);
+    const Calls calls = fake::calls();
+    EXPECT_TRUE(in_order(calls, {"launch_watcher", "journal_write power 1 mute 1 beep 1 cursor 1",
+                                 "power_write_ac PowerButton 0", ready_line, "journal_delete", bye_line}));
+    EXPECT_EQ(fake::stderr_text(), c.report);
+  }
+}
+
+// A watcher that dies during the run is said once; the run goes on under its journal.
+TEST_F(SessionDriverTest, WatcherThatDiesIsSaidOnce) {
+  fake::end_watcher();  // gone before the first record reaches it
   EXPECT_EQ(fake::run_session_to_exit(), 0);
-  const Calls calls = fake::calls();
-  EXPECT_TRUE(in_order(calls, {"launch_watcher", "take_instance_lock 3000", "power_write_ac PowerButton 0",
-                               ready_line, "release_instance_lock", bye_line}));
-  EXPECT_FALSE(contains(calls, "send_to_watcher all back"));
   EXPECT_EQ(fake::stderr_text(),
-            "velmora-sidecar: could not start the watcher, so a kill would leave the settings changed: fake "
-            "system error\n");
+            "velmora-sidecar: the watcher ended during the run; the journal still covers a kill\n");
+  EXPECT_FALSE(fake::journal().has_value()) << "everything went back all the same";
+}
+
+TEST_F(SessionDriverTest, JournalThatCannotBeWrittenIsSaidOnceAndTheRunGoesOn) {
+  fake::set_journal_write_fails(true);
+  EXPECT_EQ(fake::run_session_to_exit(), 0);
+  EXPECT_EQ(fake::stderr_text(),
+            "velmora-sidecar: could not write the journal, so a power cut would leave the settings changed: "
+            "fake system error\n");
+  EXPECT_TRUE(in_order(fake::calls(), {"send_to_watcher power 1 mute 1 beep 1 cursor 1",
+                                       "power_write_ac PowerButton 0", ready_line, bye_line}));
+}
+
+// A journal left by a run that never finished goes back before anything is saved, in the
+// shutdown order; one that does not decode is deleted and never applied. A diagnostic run
+// changes nothing, so it leaves the journal to the next run that does.
+TEST_F(SessionDriverTest, LeftoverJournalPutBackFirst) {
+  SavedSettings left;
+  left.beep = false;  // the user had the beep off; the dead run turned it off again
+  PowerSnapshot power;
+  power.scheme = fake::fake_scheme;
+  power.lid_close = {7, std::nullopt};
+  left.power = power;
+  left.cursor_confined = true;
+  const std::vector<std::uint8_t> leftover = encode_journal(left);
+  const std::vector<std::uint8_t> wrong_version = [&] {
+    std::vector<std::uint8_t> bytes = leftover;
+    bytes[0] = 99;
+    return bytes;
+  }();
+  const std::string put_back =
+      "velmora-sidecar: put back the settings left changed by a run that did not finish\n";
+  const std::string discarded =
+      "velmora-sidecar: discarded a journal of saved settings that does not decode\n";
+  const struct {
+    const char* name;
+    std::vector<std::uint8_t> journal;
+    bool diagnostic;
+    Calls replayed;
+    std::string report;
+  } cases[] = {
+      {"leftover",
+       leftover,
+       false,
+       {"clip_cursor null", "set_beep 0", "power_write_ac LidClose 7", "power_set_active_scheme",
+        "journal_delete"},
+       put_back},
+      {"wrong version", wrong_version, false, {"journal_delete"}, discarded},
+      {"wrong size", {1, 'S', 0}, false, {"journal_delete"}, discarded},
+      {"diagnostic run", leftover, true, {}, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fake::reset();
+    if (c.diagnostic) fake::set_env(u"1");
+    fake::set_journal(c.journal);
+    EXPECT_EQ(fake::run_session_to_exit(), 0);
+    const Calls calls = fake::calls();
+    const auto hook_start = std::find(calls.begin(), calls.end(), "hook_thread_start");
+    const auto lock = std::find(calls.begin(), calls.end(), "await_instance_lock_free 3000");
+    ASSERT_LT(lock, hook_start);
+    Calls before_hooks(lock + 1, hook_start);
+    std::erase_if(before_hooks, [](const std::string& call) {
+      return call.starts_with("journal_read") || call.starts_with("screen_") || call == "write_stderr" ||
+             call == "launch_watcher" || call.starts_with("com_") || call.starts_with("get_");
+    });
+    EXPECT_EQ(before_hooks, c.replayed);
+    EXPECT_EQ(fake::stderr_text(), c.report);
+    EXPECT_EQ(fake::journal().has_value(), c.diagnostic);
+  }
+}
+
+// The restore-only run: the locks, the leftover journal put back, `bye`, and nothing else.
+TEST_F(SessionDriverTest, RestoreOnlyRunPutsBackLeftoversAndNothingElse) {
+  const struct {
+    const char* name;
+    bool leftover;
+    LockTake run;
+    int status;
+  } cases[] = {
+      {"nothing left", false, LockTake::Taken, 0},
+      {"a leftover", true, LockTake::Taken, 0},
+      {"while a lock runs", true, LockTake::Held, 103},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fake::reset();
+    fake::set_restore_only_env(u"1");
+    fake::set_env(u"1");  // diagnostic mode too, which it overrides
+    SavedSettings left;
+    left.beep = true;
+    if (c.leftover) fake::set_journal(encode_journal(left));
+    fake::set_locks(c.run, LockTake::Taken);
+    EXPECT_EQ(fake::run_session_to_exit(), c.status);
+    const Calls calls = fake::calls();
+    EXPECT_FALSE(contains(calls, "hook_thread_start"));
+    EXPECT_FALSE(contains(calls, "launch_watcher"));
+    EXPECT_EQ(contains(calls, "set_beep 1"), c.leftover && c.status == 0);
+    EXPECT_EQ(fake::journal().has_value(), c.leftover && c.status != 0);
+    EXPECT_EQ(fake::stdout_text(), c.status == 0 ? "{\"event\":\"bye\"}\n" : "");
+  }
 }
 
 TEST_F(SessionDriverTest, DiagnosticRunChangesNothing) {
@@ -194,7 +327,7 @@ TEST_F(SessionDriverTest, DiagnosticRunChangesNothing) {
   const Calls calls = fake::calls();
   expect_run_invariants(calls);
   for (const auto& [name, shown] : shown_by) EXPECT_EQ(first(calls, shown.first), std::ssize(calls)) << name;
-  EXPECT_TRUE(in_order(calls, {"take_instance_lock 3000", ready_line, "release_instance_lock", bye_line}));
+  EXPECT_TRUE(in_order(calls, {"take_run_lock 3000", ready_line, "release_run_lock", bye_line}));
   EXPECT_FALSE(contains(calls, "launch_watcher")) << "a run that changes nothing needs no watcher";
   EXPECT_TRUE(diagnostic_mode.load());
 }
@@ -269,18 +402,9 @@ TEST_F(SessionDriverTest, StopLineEndsRunWithBye) {
   EXPECT_EQ(fake::stdin_chunks_left(), 1U);
 }
 
-TEST_F(SessionDriverTest, HookThreadEndingWithoutIdGetsNoQuit) {
-  fake::set_hook_script(fake::HookScript::EndWithoutReport);
-  EXPECT_EQ(fake::run_session_to_exit(), 0);
-  const Calls calls = fake::calls();
-  EXPECT_FALSE(contains(calls, "post_quit 4242"));
-  EXPECT_TRUE(contains(calls, "clip_cursor 960 540 961 541")) << "the cursor is confined all the same";
-  EXPECT_EQ(fake::stdout_text(), "{\"event\":\"ready\"}\n{\"event\":\"bye\"}\n");
-}
-
-// A failed hook means no lock: the start-up is undone in the shutdown order (the cursor
-// was never confined, so it is not released), without `ready` or `bye`.
-TEST_F(SessionDriverTest, HookThatCannotBeInstalledEndsWithStatus102) {
+// Without its hooks, its shield or even its report, the hook thread made no lock: no
+// `ready`, nothing changed (the guards come after it), the watcher let go, status 102.
+TEST_F(SessionDriverTest, HookThreadThatMadeNoLockEndsWithStatus102) {
   const struct {
     fake::HookScript script;
     const char* report;
@@ -289,25 +413,54 @@ TEST_F(SessionDriverTest, HookThatCannotBeInstalledEndsWithStatus102) {
        "velmora-sidecar: failed to install the keyboard hook: fake system error\n"},
       {fake::HookScript::MouseHookFails,
        "velmora-sidecar: failed to install the mouse hook: fake system error\n"},
+      {fake::HookScript::ShieldFails,
+       "velmora-sidecar: failed to create the shield, so the screen would not be covered: fake system "
+       "error\n"},
+      {fake::HookScript::EndWithoutReport, "velmora-sidecar: the hook thread ended before it reported\n"},
   };
-  // The hooks come before the guards: nothing was changed, and the watcher is let go.
-  const Calls expected = {"hook_thread_start",  "await_watcher", "send_to_watcher all back",
-                          "close_watcher_pipe", "write_stderr",  "exit 102"};
+  const Calls expected = {"launch_watcher",     "send_to_watcher all back",
+                          "close_watcher_pipe", "release_run_lock",
+                          "write_stderr",       "exit 102"};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.report);
     fake::reset();
     fake::set_hook_script(c.script);
-    try {
-      (void)run_session(fake::hook_thread_body);
-      ADD_FAILURE() << "the run went on without its hook";
-    } catch (const fake::ExitCalled& exit) {
-      EXPECT_EQ(exit.status, 102);
-    }
+    EXPECT_EQ(fake::run_session_to_exit(), 102);
     const Calls calls = fake::calls();
     EXPECT_TRUE(in_order(calls, expected));
-    EXPECT_EQ(Calls(calls.end() - 2, calls.end()), (Calls{"write_stderr", "exit 102"}));
+    EXPECT_FALSE(contains(calls, "post_quit 4242"));
     for (const auto& [name, shown] : shown_by) EXPECT_FALSE(contains(calls, shown.first)) << name;
     EXPECT_EQ(fake::stdout_text(), "");
+    EXPECT_EQ(fake::stderr_text(), c.report);
+  }
+}
+
+// Neither wait on the hook thread is endless: past its bound the run puts back what it
+// changed and ends with 101, saying which wait ran out.
+TEST_F(SessionDriverTest, HookThreadWaitsAreBounded) {
+  const struct {
+    fake::HookScript script;
+    const char* report;
+    bool applied;
+  } cases[] = {
+      {fake::HookScript::HangBeforeReport, "velmora-sidecar: the hook thread did not report within 50 ms\n",
+       false},
+      {fake::HookScript::IgnoreQuit, "velmora-sidecar: the hook thread did not end within 50 ms\n", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.report);
+    fake::reset();
+    set_hook_thread_waits(50, 50);
+    fake::set_hook_script(c.script);
+    EXPECT_EQ(fake::run_session_to_exit(), 101);
+    fake::release_hung_hook_thread();
+    const Calls calls = fake::calls();
+    for (const auto& [name, shown] : shown_by) {
+      EXPECT_EQ(std::count(calls.begin(), calls.end(), shown.first), c.applied ? 1 : 0) << name;
+      EXPECT_EQ(std::count(calls.begin(), calls.end(), shown.second), c.applied ? 1 : 0) << name;
+    }
+    EXPECT_FALSE(contains(calls, bye_line));
+    EXPECT_FALSE(fake::journal().has_value());
     EXPECT_EQ(fake::stderr_text(), c.report);
   }
 }

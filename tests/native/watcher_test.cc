@@ -7,6 +7,7 @@
 
 #include "fake_platform.h"
 #include "guard_table.h"
+#include "journal.h"
 #include "watcher_protocol.h"
 
 namespace velmora {
@@ -77,15 +78,36 @@ TEST_F(WatcherTest, PutsBackWhatTheLastRecordHoldsUnlessAllBack) {
     fake::reset();
     fake::set_from_sidecar(c.chunks);
     watch_sidecar();
-    EXPECT_EQ(fake::calls(), c.restored);
+    Calls expected;
+    if (!c.restored.empty()) {
+      expected.push_back("take_run_lock 2000");
+      expected.insert(expected.end(), c.restored.begin(), c.restored.end());
+      expected.push_back("release_run_lock");
+    }
+    EXPECT_EQ(fake::calls(), expected);
   }
 }
 
-TEST_F(WatcherTest, LockHeldByAnotherRunReadsNothing) {
-  fake::set_instance_lock_free(false);
-  fake::set_from_sidecar({as_text(encode_settings_record(everything()))});
-  EXPECT_EQ(run_watcher(), already_running_status);
-  EXPECT_EQ(fake::calls(), Calls{"take_instance_lock 3000 held"});
+// Its sidecar gone, the watcher puts back and deletes the journal only as the holder of the
+// dead run's lock. A new run that took that lock first replays the journal itself: a late
+// watcher must not undo what the new run has changed since.
+TEST_F(WatcherTest, PutsBackOnlyWhileHoldingTheDeadRunsLock) {
+  for (const LockTake run_lock : {LockTake::Taken, LockTake::Held}) {
+    fake::reset();
+    fake::set_locks(run_lock, LockTake::Taken);
+    fake::set_journal(encode_journal(beep_and_cursor()));
+    fake::set_from_sidecar({as_text(encode_settings_record(beep_and_cursor()))});
+    EXPECT_EQ(run_watcher(), 0);
+    const Calls calls = fake::calls();
+    if (run_lock == LockTake::Taken) {
+      EXPECT_EQ(calls, (Calls{"take_instance_lock 10000", "take_run_lock 2000", "clip_cursor null",
+                              "set_beep 1", "journal_delete", "release_run_lock", "release_instance_lock"}));
+    } else {
+      EXPECT_EQ(calls,
+                (Calls{"take_instance_lock 10000", "take_run_lock 2000 held", "release_instance_lock"}));
+      EXPECT_TRUE(fake::journal().has_value()) << "left to the new run";
+    }
+  }
 }
 
 }  // namespace

@@ -326,6 +326,35 @@ int print_process_count(const char* name) {
   return 0;
 }
 
+// Each process of the executable as "PID PARENT", so a test can tell the watcher (whose
+// parent is the sidecar) from the sidecar and end either by its identifier.
+int print_process_ids(const char* name) {
+  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return 1;
+  const std::wstring wanted(name, name + std::strlen(name));
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+    if (_wcsicmp(entry.szExeFile, wanted.c_str()) == 0) {
+      print_line(std::to_string(entry.th32ProcessID) + " " + std::to_string(entry.th32ParentProcessID));
+    }
+  }
+  (void)CloseHandle(snapshot);
+  return 0;
+}
+
+// Ends the given processes one right after the other, as Task Manager's "End process tree"
+// does: TerminateProcess, no chance to clean up.
+int terminate_processes(const std::vector<DWORD>& ids) {
+  int failed = 0;
+  for (const DWORD id : ids) {
+    const HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, id);
+    if (process == nullptr || TerminateProcess(process, 1) == FALSE) ++failed;
+    if (process != nullptr) (void)CloseHandle(process);
+  }
+  return failed == 0 ? 0 : 1;
+}
+
 // The shield: a top-level window, so it hears of the end of the session.
 HWND find_shield() { return FindWindowExW(nullptr, nullptr, shield_window_class, nullptr); }
 
@@ -401,7 +430,7 @@ int usage() {
       "usage: velmora-probe window [SECONDS] | beep | set-beep 0|1 | clip | session-window |\n"
       "       send-session CODE [COUNT] | hotkeys-free | send-keys VK... | windows-at-points |\n"
       "       foreground | sidecar-threads | shield | close-shield | end-session 0|1 | free-clip [MS] |\n"
-      "       topmost-window [MS] | processes EXE\n",
+      "       topmost-window [MS] | processes EXE | process-ids EXE | terminate PID...\n",
       stderr);
   return 2;
 }
@@ -426,6 +455,12 @@ int run(int argc, char** argv) {
   if (command == "sidecar-threads") return print_sidecar_threads();
   if (command == "shield") return print_shield();
   if (command == "processes" && argc == 3) return print_process_count(argv[2]);
+  if (command == "process-ids" && argc == 3) return print_process_ids(argv[2]);
+  if (command == "terminate" && argc > 2) {
+    std::vector<DWORD> ids;
+    for (int i = 2; i < argc; ++i) ids.push_back(static_cast<DWORD>(number(i)));
+    return terminate_processes(ids);
+  }
   if (command == "close-shield") return close_shield();
   if (command == "end-session" && argc == 3) return send_end_session(number(2) != 0);
   if (command == "send-keys" && argc > 2) {
