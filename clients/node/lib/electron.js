@@ -11,9 +11,7 @@ const STOP_EVENTS = ['will-quit', 'before-quit'];
 // that then cancels its close would leave the app running without its lock. The binding ends
 // by itself once the sidecar has exited. Returns a function that removes it.
 function bindElectronApp(app, target, { stopOn = 'will-quit' } = {}) {
-  if (!STOP_EVENTS.includes(stopOn)) {
-    throw new TypeError(`stopOn must be ${STOP_EVENTS.map((name) => `'${name}'`).join(' or ')}`);
-  }
+  checkBinding(app, stopOn);
   const sidecarKnown = sidecarOf(target);
   let sidecar = null;
   let holding = false;
@@ -50,4 +48,15 @@ function bindElectronApp(app, target, { stopOn = 'will-quit' } = {}) {
   return unbind;
 }
 
-module.exports = { bindElectronApp };
+// Checked before a sidecar is started for it, so that a bad option starts nothing.
+function checkBinding(app, stopOn = 'will-quit') {
+  if (!STOP_EVENTS.includes(stopOn)) {
+    throw new TypeError(`stopOn must be ${STOP_EVENTS.map((name) => `'${name}'`).join(' or ')}`);
+  }
+  if (!app || typeof app.on !== 'function' || typeof app.removeListener !== 'function' ||
+      typeof app.quit !== 'function') {
+    throw new TypeError('app must be Electron\'s app (on, removeListener and quit)');
+  }
+}
+
+module.exports = { bindElectronApp, checkBinding };

@@ -5,7 +5,7 @@ const { EventEmitter } = require('node:events');
 const { LineSplitter } = require('./lines');
 const { SidecarError } = require('./errors');
 const { resolveSidecarPath } = require('./paths');
-const { bindElectronApp } = require('./electron');
+const { bindElectronApp, checkBinding } = require('./electron');
 const starts = require('./starts');
 
 const STATUS_FATAL = 101;
@@ -344,14 +344,17 @@ function startSidecar(options = {}) {
   let spawned;
   const sidecarKnown = new Promise((resolve) => { spawned = resolve; });
   let promise;
+  let bind = false;
   try {
+    if (options.app !== undefined) checkBinding(options.app, options.stopOn);
+    bind = options.app !== undefined;
     promise = start(settingsFrom(options), spawned);
   } catch (err) {
     promise = Promise.reject(err);
   }
   promise.catch(() => spawned(null));
   starts.register(promise, sidecarKnown);
-  if (options.app !== undefined) bindElectronApp(options.app, promise, { stopOn: options.stopOn });
+  if (bind) bindElectronApp(options.app, promise, { stopOn: options.stopOn });
   return promise;
 }
 
