@@ -1,7 +1,8 @@
 'use strict';
 
-const { startSidecar, Sidecar, SidecarError } = require('./lib/sidecar');
+const { startSidecar, restoreLeftovers, Sidecar } = require('./lib/sidecar');
+const { SidecarError } = require('./lib/errors');
 const { bindElectronApp } = require('./lib/electron');
 const { resolveSidecarPath } = require('./lib/paths');
 
-module.exports = { startSidecar, Sidecar, SidecarError, bindElectronApp, resolveSidecarPath };
+module.exports = { startSidecar, restoreLeftovers, Sidecar, SidecarError, bindElectronApp, resolveSidecarPath };

@@ -2,9 +2,11 @@
 
 const { spawn } = require('node:child_process');
 const { EventEmitter } = require('node:events');
-const fs = require('node:fs');
 const { LineSplitter } = require('./lines');
+const { SidecarError } = require('./errors');
 const { resolveSidecarPath } = require('./paths');
+const { bindElectronApp, checkBinding } = require('./electron');
+const starts = require('./starts');
 
 const STATUS_FATAL = 101;
 const STATUS_HOOK_FAILED = 102;
@@ -18,17 +20,6 @@ const CLOSE_GRACE_MS = 2000;
 // After a kill, how long to wait for the exit before reporting it anyway.
 const KILL_GRACE_MS = 5000;
 const STOP_LINE = '{"cmd":"stop"}\n';
-
-class SidecarError extends Error {
-  constructor(code, message, { path, exit, stderr, cause } = {}) {
-    super(message, cause === undefined ? undefined : { cause });
-    this.name = 'SidecarError';
-    this.code = code;
-    if (path !== undefined) this.path = path;
-    if (exit !== undefined) this.exit = exit;
-    this.stderr = stderr ?? (exit ? exit.stderr : []);
-  }
-}
 
 // The child's streams are drained from the start, whoever listens: a sidecar whose output is
 // not read cannot write its bye. Nothing here emits 'error'.
@@ -227,7 +218,9 @@ function describeStatus({ code, signal }) {
 }
 
 function settingsFrom(options) {
-  const path = options.path ?? resolveSidecarPath();
+  // With its own command and args the caller runs what it likes: no executable is looked for.
+  const needsPath = options.command === undefined || options.args === undefined;
+  const path = needsPath ? resolveSidecarPath(options.path) : options.path;
   const command = options.command ?? path;
   const args = options.args ?? (options.command ? [path] : []);
   const env = { ...(options.env ?? process.env) };
@@ -235,8 +228,6 @@ function settingsFrom(options) {
   if (options.diagnostic === false) delete env.VELMORA_DIAG;
   return {
     path,
-    // The executable is checked only where it is run, not when the caller gave its own args.
-    checkPath: options.command === undefined || options.args === undefined,
     command,
     args,
     env,
@@ -255,22 +246,12 @@ function millis(value, fallback, name) {
   return value;
 }
 
-function checkExecutable(path) {
-  let stat;
-  try {
-    stat = fs.statSync(path);
-  } catch (err) {
-    throw new SidecarError('SPAWN_FAILED', `no sidecar executable at ${path}`, { path, cause: err });
-  }
-  if (!stat.isFile()) throw new SidecarError('SPAWN_FAILED', `${path} is not a file`, { path });
-}
-
 // Neither spawn's `timeout` nor its `signal`: both kill, and a killed sidecar restores nothing.
 function spawnChild(settings) {
   return new Promise((resolve, reject) => {
     const failed = (err) => new SidecarError('SPAWN_FAILED',
       `could not start ${settings.command}: ${err.message}`,
-      { path: settings.checkPath ? settings.path : settings.command, cause: err });
+      { path: settings.path ?? settings.command, cause: err });
     let child;
     try {
       child = spawn(settings.command, settings.args, {
@@ -294,7 +275,14 @@ function earlyExitError(exit, reason, settings) {
     return new SidecarError(reason,
       `the sidecar did not say ready within ${settings.readyTimeoutMs} ms; stopped it (${exit.outcome})`, details);
   }
-  if (reason === 'ABORTED') return new SidecarError(reason, 'stopped before the sidecar said ready', details);
+  if (reason === 'ABORTED') {
+    // The abort's reason tells a caller's time-out from a user's cancel.
+    const signal = settings.signal;
+    if (signal && signal.aborted) {
+      return new SidecarError(reason, 'aborted before the sidecar said ready', { ...details, cause: signal.reason });
+    }
+    return new SidecarError(reason, 'stopped before the sidecar said ready', details);
+  }
   const lastLine = exit.stderr.length ? `: ${exit.stderr[exit.stderr.length - 1]}` : '';
   switch (exit.code) {
     case STATUS_FATAL:
@@ -330,14 +318,15 @@ function awaitReady(sidecar, settings) {
   });
 }
 
-async function startSidecar(options = {}) {
-  const settings = settingsFrom(options);
-  if (settings.signal && settings.signal.aborted) {
-    throw new SidecarError('ABORTED', 'aborted before the sidecar was started');
-  }
-  if (settings.checkPath) checkExecutable(settings.path);
+function abortedBeforeStart(signal) {
+  return new SidecarError('ABORTED', 'aborted before the sidecar was started', { cause: signal.reason });
+}
+
+async function start(settings, spawned) {
+  if (settings.signal && settings.signal.aborted) throw abortedBeforeStart(settings.signal);
   const child = await spawnChild(settings);
   const sidecar = new Sidecar(child, settings);
+  spawned(sidecar);
   const ready = awaitReady(sidecar, settings);
   try {
     if (settings.onSpawn) settings.onSpawn(sidecar);
@@ -349,4 +338,67 @@ async function startSidecar(options = {}) {
   return ready;
 }
 
-module.exports = { startSidecar, Sidecar, SidecarError };
+// Not async: the promise itself is registered, so that a binding made from it can stop the
+// sidecar before ready.
+function startSidecar(options = {}) {
+  let spawned;
+  const sidecarKnown = new Promise((resolve) => { spawned = resolve; });
+  let promise;
+  let bind = false;
+  try {
+    if (options.app !== undefined) checkBinding(options.app, options.stopOn);
+    bind = options.app !== undefined;
+    promise = start(settingsFrom(options), spawned);
+  } catch (err) {
+    promise = Promise.reject(err);
+  }
+  promise.catch(() => spawned(null));
+  starts.register(promise, sidecarKnown);
+  if (bind) bindElectronApp(options.app, promise, { stopOn: options.stopOn });
+  return promise;
+}
+
+// Puts back what a run that never finished left changed, with the executable's restore-only
+// mode: no hook, no window, it only waits for the instance lock, restores, says bye and exits.
+// An executable that says ready instead does not know that mode and has taken the lock: it is
+// stopped at once, and the call fails rather than report a restore that never happened.
+async function restoreLeftovers(options = {}) {
+  const settings = settingsFrom({ ...options, diagnostic: undefined });
+  settings.env.VELMORA_RESTORE_ONLY = '1';
+  delete settings.env.VELMORA_DIAG;
+  const timeoutMs = millis(options.timeoutMs, 30000, 'timeoutMs');
+  if (settings.signal && settings.signal.aborted) throw abortedBeforeStart(settings.signal);
+  const child = await spawnChild(settings);
+  const sidecar = new Sidecar(child, settings);
+  let unsupported = false;
+  let timedOut = false;
+  sidecar._onReady = () => {
+    unsupported = true;
+    sidecar.stop();
+  };
+  const timer = setTimeout(() => {
+    timedOut = true;
+    sidecar.stop();
+  }, timeoutMs);
+  const exit = await sidecar.exited;
+  clearTimeout(timer);
+  const details = { exit };
+  if (unsupported) {
+    throw new SidecarError('RESTORE_UNSUPPORTED',
+      `the sidecar has no restore-only mode: it started a lock instead (stopped it: ${exit.outcome})`, details);
+  }
+  if (exit.outcome === 'restored') return exit;
+  if (exit.code === STATUS_ALREADY_RUNNING) {
+    throw new SidecarError('ALREADY_RUNNING', 'another sidecar is already running', details);
+  }
+  if (timedOut) {
+    throw new SidecarError('RESTORE_TIMEOUT', `the restore did not end within ${timeoutMs} ms (${exit.outcome})`, details);
+  }
+  if (settings.signal && settings.signal.aborted) {
+    throw new SidecarError('ABORTED', 'aborted before the restore ended', { ...details, cause: settings.signal.reason });
+  }
+  const lastLine = exit.stderr.length ? `: ${exit.stderr[exit.stderr.length - 1]}` : '';
+  throw new SidecarError('RESTORE_FAILED', `the restore ended with ${describeStatus(exit)}${lastLine}`, details);
+}
+
+module.exports = { startSidecar, restoreLeftovers, Sidecar, SidecarError };

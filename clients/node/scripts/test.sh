@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Tests the Node client: against fake sidecars, the type check of an example against
-# index.d.ts, the packed tarball installed into an empty project, and the real executable
-# under Wine on a display of its own.
+# Tests the Node client: npm test (fake sidecars, path resolution, packing), the type check
+# of examples against index.d.ts under nodenext and commonjs, the packed tarball installed into
+# an empty project and loaded from CommonJS and ESM, and the real executable under Wine on a
+# display of its own.
 # Usage: clients/node/scripts/test.sh [path/to/velmora-sidecar.exe]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -18,22 +19,31 @@ cleanup() {
 }
 trap cleanup EXIT
 
-echo "== fake sidecars"
-timeout 120 node --test test/client.test.js test/electron.test.js
-
-echo "== type check"
-timeout 120 tsc -p test/types/tsconfig.json --noEmit --strict
-echo "ok"
+# npm comes with Node from some sources and as a package of its own from others. The type
+# check needs Node's types, the only development dependency, which npm installs.
+if command -v npm >/dev/null; then
+  [ -d node_modules/@types/node ] || timeout 300 npm ci --no-audit --no-fund --silent
+  echo "== npm test"
+  timeout 300 npm test
+  echo "== type check"
+  timeout 120 tsc -p test/types/tsconfig.json --noEmit --strict
+  timeout 120 tsc -p test/types/tsconfig.commonjs.json --noEmit --strict
+  echo "ok"
+else
+  echo "== tests (no npm: the same files as npm test; no type check without Node's types)"
+  read -r -a files < <(node -p 'require("./package.json").scripts.test.replace(/^node --test /, "")')
+  timeout 300 node --test "${files[@]}"
+fi
 
 echo "== packed tarball"
-# npm comes with Node from some sources and as a package of its own from others.
 if command -v npm >/dev/null; then
   tarball=$(scripts/pack.sh "$exe" "$work")
-  tar -tzf "$tarball" | grep -x 'package/bin/velmora-sidecar.exe'
+  tar -tzf "$tarball" | grep -x -e 'package/bin/velmora-sidecar.exe' -e 'package/README.md'
   mkdir "$work/app"
   (cd "$work/app" && echo '{"name":"app","version":"1.0.0","private":true}' >package.json &&
     timeout 120 npm install --offline --no-audit --no-fund --silent "$tarball" &&
-    node -e 'const p = require("velmora-sidecar").resolveSidecarPath(); require("fs").statSync(p); console.log("ok", p)')
+    node -e 'const p = require("velmora-sidecar").resolveSidecarPath(); require("fs").statSync(p); console.log("ok", p)' &&
+    node --input-type=module -e 'import { startSidecar, restoreLeftovers } from "velmora-sidecar"; console.log("esm", typeof startSidecar, typeof restoreLeftovers)')
 else
   echo "skipped: no npm"
 fi

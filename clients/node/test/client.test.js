@@ -4,10 +4,11 @@
 
 const test = require('node:test');
 const assert = require('node:assert/strict');
+const { once } = require('node:events');
 const path = require('node:path');
-const { startSidecar, SidecarError } = require('..');
+const { startSidecar, restoreLeftovers, SidecarError } = require('..');
 
-const fake = path.join(__dirname, 'fake-sidecar.js');
+const fake = path.join(__dirname, 'fixtures', 'fake-sidecar.js');
 const run = (mode, options = {}, ...modeArgs) =>
   startSidecar({ command: process.execPath, args: [fake, mode, ...modeArgs], ...options });
 const failure = (promise) => promise.then(() => assert.fail('expected start-up to fail'), (err) => err);
@@ -40,12 +41,16 @@ test('start-up failures', { timeout: 30000 }, async (t) => {
     assert.equal(alive(pid), false);
   });
 
-  await t.test('aborted before ready', async () => {
+  await t.test('aborted before ready: the reason is the cause', async () => {
     const controller = new AbortController();
+    const reason = new Error('the user cancelled');
     const err = await failure(run('never-ready', {
-      signal: controller.signal, stopTimeoutMs: 200, onSpawn: () => controller.abort(),
+      signal: controller.signal, stopTimeoutMs: 200, onSpawn: () => controller.abort(reason),
     }));
     assert.equal(err.code, 'ABORTED');
+    assert.equal(err.cause, reason);
+    const timedOut = await failure(run('never-ready', { signal: AbortSignal.timeout(1), stopTimeoutMs: 200 }));
+    assert.equal(timedOut.cause.name, 'TimeoutError');
   });
 
   for (const [status, code] of [[101, 'FATAL'], [102, 'HOOK_INSTALL_FAILED'], [103, 'ALREADY_RUNNING'],
@@ -54,6 +59,7 @@ test('start-up failures', { timeout: 30000 }, async (t) => {
       const err = await failure(run('exit', {}, String(status)));
       assert.equal(err.code, code);
       assert.equal(err.exit.code, status);
+      assert.equal(err.exitCode, status);
       assert.equal(err.stderr.length, 20);
       assert.equal(err.stderr.at(-1), 'velmora-sidecar: line 30');
     });
@@ -70,14 +76,18 @@ test('start-up failures', { timeout: 30000 }, async (t) => {
 });
 
 test('a running sidecar', { timeout: 30000 }, async (t) => {
-  await t.test('split lines, CRLF and junk: keys and warnings; abort stops it; one exit', async () => {
+  await t.test('split lines, CRLF, junk and stderr: every event; abort stops it; one exit', async () => {
     const controller = new AbortController();
     const sidecar = await run('normal', { signal: controller.signal });
     assert.equal(sidecar.state, 'ready');
     const keys = [];
     const warnings = [];
     const exits = [];
+    const stderr = [];
+    let locks = 0;
     sidecar.on('warning', (warning) => warnings.push(warning));
+    sidecar.on('session-lock', () => { locks += 1; });
+    sidecar.on('stderr', (line) => stderr.push(line));
     sidecar.on('exit', (result) => exits.push(result));
     await new Promise((resolve) => sidecar.on('key', (key) => { keys.push(key); if (keys.length === 2) resolve(); }));
     assert.deepEqual(keys, [{ vk: 65, down: true }, { vk: 65, down: false }]);
@@ -85,7 +95,10 @@ test('a running sidecar', { timeout: 30000 }, async (t) => {
                                                              ['unknown-event', '{"event":"sparkle"}']]);
     controller.abort();
     const result = await sidecar.exited;
-    assert.deepEqual(result, { outcome: 'restored', code: 0, signal: null, bye: true, stderr: [] });
+    const lidLine = 'velmora-sidecar: failed to write the lid-close action: denied (os error 5)';
+    assert.deepEqual(result, { outcome: 'restored', code: 0, signal: null, bye: true, stderr: [lidLine] });
+    assert.equal(locks, 1);
+    assert.deepEqual(stderr, [lidLine]);
     assert.equal(sidecar.state, 'exited');
     assert.equal(await sidecar.stop(), result);
     await new Promise(setImmediate);
@@ -106,11 +119,55 @@ test('a running sidecar', { timeout: 30000 }, async (t) => {
     assert.equal(alive(sidecar.pid), false);
   });
 
+  await t.test('a later stop with a shorter time-out brings the kill forward', async () => {
+    const sidecar = await run('deaf', { stopTimeoutMs: 10 * 60 * 1000 });
+    const first = sidecar.stop();
+    const result = await sidecar.stop({ timeoutMs: 100 }); // else the test's time-out ends it
+    assert.equal(await first, result);
+    assert.equal(result.outcome, 'killed');
+  });
+
+  await t.test('diagnostic and env reach the child', async () => {
+    const seen = async (options) => {
+      const sidecar = await run('env', options);
+      const [line] = await once(sidecar, 'stderr');
+      await sidecar.stop();
+      return JSON.parse(line);
+    };
+    const env = { ...process.env, VELMORA_DIAG: '1', VELMORA_FAKE_TAG: 'tag' };
+    assert.deepEqual(await seen({ env, diagnostic: false }), { VELMORA_DIAG: null, VELMORA_FAKE_TAG: 'tag' });
+    assert.deepEqual(await seen({ env: { PATH: process.env.PATH }, diagnostic: true }),
+                     { VELMORA_DIAG: '1', VELMORA_FAKE_TAG: null });
+  });
+
   await t.test('gone before the stop is written: EPIPE swallowed, exited without bye', async () => {
     const sidecar = await run('closed-stdin');
     const result = await sidecar.stop();
     assert.equal(result.outcome, 'exited');
     assert.equal(result.code, 0);
     assert.equal(result.bye, false);
+  });
+});
+
+test('restoreLeftovers', { timeout: 30000 }, async (t) => {
+  const restore = (mode) => restoreLeftovers({ command: process.execPath, args: [fake, mode] });
+
+  await t.test('runs the restore-only mode to its end', async () => {
+    const result = await restore('leftovers');
+    assert.equal(result.outcome, 'restored');
+    assert.match(result.stderr.join('\n'), /never finished/);
+    assert.equal((await restore('normal')).bye, true);
+  });
+
+  await t.test('while a lock runs: ALREADY_RUNNING', async () => {
+    const err = await failure(restore('locked'));
+    assert.equal(err.code, 'ALREADY_RUNNING');
+    assert.equal(err.exitCode, 103);
+  });
+
+  await t.test('an executable without the mode starts a lock: stopped, and no restore claimed', async () => {
+    const err = await failure(restore('no-restore-mode'));
+    assert.equal(err.code, 'RESTORE_UNSUPPORTED');
+    assert.equal(err.exit.outcome, 'restored'); // the lock it took was stopped properly
   });
 });

@@ -1,47 +1,90 @@
 'use strict';
-// The Electron glue with a stand-in app: the quit must wait for the sidecar's bye.
+// The Electron glue with a stand-in app: the quit must wait for the sidecar's bye, from the
+// first moment of start-up, and only once every window has agreed to close.
 
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const { EventEmitter } = require('node:events');
 const path = require('node:path');
-const { startSidecar, bindElectronApp, resolveSidecarPath } = require('..');
-const { asarUnpacked } = require('../lib/paths');
+const { startSidecar, bindElectronApp } = require('..');
 
-const fake = path.join(__dirname, 'fake-sidecar.js');
+const fake = path.join(__dirname, 'fixtures', 'fake-sidecar.js');
+const run = (mode, options = {}, ...modeArgs) =>
+  startSidecar({ command: process.execPath, args: [fake, mode, ...modeArgs], ...options });
 
-// Electron's app.quit() emits before-quit and quits unless a listener prevented it.
-function standInApp(onQuit) {
+// Electron's app.quit(): before-quit, then every window is asked to close (one may refuse),
+// then will-quit; a listener that prevents either event calls the quit off.
+function standInApp({ windowRefuses = false } = {}) {
   const app = new EventEmitter();
   app.quits = [];
-  app.quit = () => {
+  app.done = new Promise((resolve) => { app.onQuit = resolve; });
+  const cancelled = (name) => {
     const event = { prevented: false, preventDefault() { this.prevented = true; } };
-    app.emit('before-quit', event);
-    app.quits.push(event.prevented ? 'held' : 'quit');
-    if (!event.prevented) onQuit();
+    app.emit(name, event);
+    return event.prevented;
+  };
+  app.quit = () => {
+    if (cancelled('before-quit')) return app.quits.push('held at before-quit');
+    if (windowRefuses) return app.quits.push('a window refused');
+    if (cancelled('will-quit')) return app.quits.push('held at will-quit');
+    app.quits.push('quit');
+    app.onQuit();
   };
   return app;
 }
 
-test('bindElectronApp: the quit waits for bye, and the second quit goes through', { timeout: 20000 }, async () => {
-  const sidecar = await startSidecar({ command: process.execPath, args: [fake, 'normal', '300'] });
-  let stateAtQuit;
-  const quit = new Promise((resolve) => {
-    const app = standInApp(() => { stateAtQuit = sidecar.state; resolve(app); });
+test('bindElectronApp', { timeout: 30000 }, async (t) => {
+  await t.test('the quit waits for bye, and the second quit goes through', async () => {
+    const sidecar = await run('normal', {}, '300');
+    const app = standInApp();
     bindElectronApp(app, sidecar);
+    let stateAtQuit;
+    app.done.then(() => { stateAtQuit = sidecar.state; });
     app.quit();
     app.quit(); // a second request while stopping is held too, without a second stop
+    await app.done;
+    assert.deepEqual(app.quits, ['held at will-quit', 'held at will-quit', 'quit']);
+    assert.equal(stateAtQuit, 'exited');
+    assert.equal((await sidecar.exited).outcome, 'restored');
   });
-  const app = await quit;
-  assert.deepEqual(app.quits, ['held', 'held', 'quit']);
-  assert.equal(stateAtQuit, 'exited');
-  assert.equal((await sidecar.exited).outcome, 'restored');
-});
 
-test('the bundled executable, outside app.asar', () => {
-  assert.equal(path.basename(resolveSidecarPath()), 'velmora-sidecar.exe');
-  assert.equal(asarUnpacked('C:\\App\\resources\\app.asar\\node_modules\\velmora-sidecar\\bin\\velmora-sidecar.exe'),
-               'C:\\App\\resources\\app.asar.unpacked\\node_modules\\velmora-sidecar\\bin\\velmora-sidecar.exe');
-  assert.equal(asarUnpacked('/opt/app/resources/app.asar/x.exe'), '/opt/app/resources/app.asar.unpacked/x.exe');
-  assert.equal(asarUnpacked('/opt/app/resources/app.asar.unpacked/x.exe'), '/opt/app/resources/app.asar.unpacked/x.exe');
+  for (const [how, bind] of [
+    ['from the start call', (app) => run('slow-ready', { app }, '60000')],
+    ['from the start promise', (app) => { const started = run('slow-ready', {}, '60000'); bindElectronApp(app, started); return started; }],
+  ]) {
+    await t.test(`made ${how}: a quit during start-up stops the sidecar, then goes through`, async () => {
+      const app = standInApp();
+      const started = bind(app);
+      app.quit(); // the child is not even spawned yet
+      const err = await started.then(() => assert.fail('said ready'), (error) => error);
+      await app.done;
+      assert.equal(err.code, 'ABORTED');
+      assert.equal(err.exit.outcome, 'restored');
+      assert.deepEqual(app.quits, ['held at will-quit', 'quit']);
+    });
+  }
+
+  await t.test('a window that refuses to close leaves the lock running', async () => {
+    const sidecar = await run('normal');
+    const app = standInApp({ windowRefuses: true });
+    bindElectronApp(app, sidecar);
+    app.quit();
+    assert.deepEqual(app.quits, ['a window refused']);
+    assert.equal(sidecar.state, 'ready'); // a stop would have begun within the quit
+    assert.equal(app.listenerCount('will-quit'), 1);
+    await sidecar.stop();
+  });
+
+  await t.test('the function it returns removes it; stopOn before-quit', async () => {
+    const sidecar = await run('normal');
+    const app = standInApp();
+    const unbind = bindElectronApp(app, sidecar, { stopOn: 'before-quit' });
+    assert.equal(app.listenerCount('before-quit'), 1);
+    unbind();
+    app.quit();
+    assert.deepEqual(app.quits, ['quit']);
+    assert.equal(sidecar.state, 'ready');
+    await sidecar.stop();
+    assert.throws(() => bindElectronApp(app, sidecar, { stopOn: 'quit' }), TypeError);
+  });
 });

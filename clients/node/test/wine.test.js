@@ -5,7 +5,7 @@
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const { execFileSync } = require('node:child_process');
-const { startSidecar } = require('..');
+const { startSidecar, restoreLeftovers } = require('..');
 
 const exe = process.env.VELMORA_SIDECAR_EXE;
 const start = () => startSidecar({ command: 'wine', args: [exe], readyTimeoutMs: 60000, stopTimeoutMs: 15000 });
@@ -28,6 +28,14 @@ function keysSeen(sidecar, expected, timeoutMs) {
     });
   });
 }
+
+test('restoreLeftovers with the real executable: nothing left over, bye and status 0',
+  { skip: exe ? false : 'VELMORA_SIDECAR_EXE is not set', timeout: 120000 }, async () => {
+    const result = await restoreLeftovers({ command: 'wine', args: [exe], timeoutMs: 60000, stopTimeoutMs: 15000 });
+    assert.equal(result.outcome, 'restored');
+    assert.equal(result.code, 0);
+    assert.equal(result.bye, true);
+  });
 
 test('the real sidecar under Wine', { skip: exe ? false : 'VELMORA_SIDECAR_EXE is not set', timeout: 180000 },
   async (t) => {
