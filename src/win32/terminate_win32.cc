@@ -24,6 +24,8 @@ void write_stderr(const char* text) {
 // Defining the library's default handler here keeps its own from being linked at all.
 namespace __gnu_cxx {
 
+// The library's own name, which this definition replaces on purpose.
+// NOLINTNEXTLINE(bugprone-reserved-identifier,readability-identifier-naming)
 [[noreturn]] void __verbose_terminate_handler() {
   write_stderr("velmora-sidecar: terminate called");
   if (const std::type_info* type = abi::__cxa_current_exception_type()) {
