@@ -88,7 +88,9 @@ std::size_t gather_windows(HWND shield) {
     if (window == shield) shield_index = windows.size();
     WindowFacts facts;
     facts.handle = as_number(window);
-    (void)GetWindowThreadProcessId(window, reinterpret_cast<DWORD*>(&facts.process));
+    DWORD process = 0;
+    (void)GetWindowThreadProcessId(window, &process);
+    facts.process = process;
     facts.visible = IsWindowVisible(window) != FALSE;
     facts.topmost = (GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
     // Only what lies above the shield is asked of the compositor.
