@@ -53,3 +53,12 @@ wine_figures() {
   bench/wine/run_figures.sh
 }
 wine_figures
+
+# --- Executable size: stripped, against its 320 KiB budget, and where the bytes go ------
+size_figures() {
+  echo "== executable size"
+  cmake --preset windows >/dev/null
+  cmake --build --preset windows --target velmora-sidecar >/dev/null
+  python3 bench/size_breakdown.py build/windows/velmora-sidecar.exe build/windows/velmora-sidecar.map
+}
+size_figures

@@ -107,6 +107,8 @@ void open_event_output() {
 }
 
 void event_pump(EventReceiver receiver) {
+  // Every key crosses this thread after the hook thread; both run above normal priority.
+  platform_raise_thread_priority();
   while (output_open.load() == 0) address_wait(output_open, 0);
   while (const std::optional<ChannelItem> item = receiver.receive()) {
     Lines keys;

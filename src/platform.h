@@ -201,4 +201,12 @@ WatcherRole platform_connect_to_sidecar();
 // Reads what the sidecar sent; End once every writer of the pipe is gone, however it ended.
 ReadResult platform_read_from_sidecar(char* buffer, std::size_t capacity);
 
+// --- Thread priority -------------------------------------------------------------------
+
+// Raises the calling thread's priority a little above its process's normal level, for
+// the two threads every key crosses (the hook thread and the event pump), so that under
+// CPU load a key does not wait behind busy programs for a core. Each calls it from itself.
+// Nothing to do where it cannot be raised.
+void platform_raise_thread_priority();
+
 }  // namespace velmora

@@ -2,7 +2,10 @@
 """Wine figures for the sidecar, each against a baseline measured in the same run.
 
 - key latency: XTest press (native presser, one process) to the `key` line read here, for the
-  sidecar and for hook_floor.exe (a hook that writes its line itself);
+  sidecar and for hook_floor.exe (a hook that writes its line itself); idle, then again with
+  `--load` CPU-bound processes keeping the cores busy (more presses, for a steadier p95),
+  with the Linux nice values Wine gave the sidecar's threads (whether it honours
+  SetThreadPriority);
 - start-up to `ready` and stop to `bye` / exit, against minimal_gui.exe (starts, writes a line,
   exits);
 - executable size, stripped, against minimal_gui.exe stripped.
@@ -127,7 +130,20 @@ class Presser:
             self.proc.wait()
 
 
-def measure_latency(exe, presser, presses, warmup=3):
+def thread_nice_values(pid):
+    """The nice value of each thread of a Linux process: Wine maps a Windows thread priority
+    onto it when it honours one. Empty when it cannot be read."""
+    values = []
+    try:
+        for tid in os.listdir(f"/proc/{pid}/task"):
+            with open(f"/proc/{pid}/task/{tid}/stat") as stat:
+                values.append(int(stat.read().rsplit(")", 1)[1].split()[16]))
+    except (OSError, IndexError, ValueError):
+        pass
+    return sorted(values)
+
+
+def measure_latency(exe, presser, presses, warmup=3, nice_seen=None):
     """Latencies in ms of `presses` key presses through the program at `exe`, and the lost count."""
     program = WineProgram(exe)
     samples, lost = [], 0
@@ -135,6 +151,9 @@ def measure_latency(exe, presser, presses, warmup=3):
         if program.next_line(b'{"event":"ready"}', 60) is None:
             raise RuntimeError(f"{exe} never said ready")
         time.sleep(0.3)
+        if nice_seen is not None:
+            # `wine` execs into the program's loader: the child's pid is the program's.
+            nice_seen.append(thread_nice_values(program.proc.pid))
         focus_desktop()
         for index in range(warmup + presses):
             start = presser.send(b"d")
@@ -209,27 +228,52 @@ def main():
     parser.add_argument("--strip", default="x86_64-w64-mingw32-strip")
     parser.add_argument("--presses", type=int, default=50)
     parser.add_argument("--runs", type=int, default=10)
+    parser.add_argument("--load", type=int, default=2, help="CPU-bound processes for the loaded run (0: none)")
+    parser.add_argument("--load-presses", type=int, default=200)
     args = parser.parse_args()
 
     rows = []
 
-    # Latency: alternate floor and sidecar in two halves so drift on a shared machine hits both.
-    presser = Presser(args.presser)
-    latency = {"sidecar": [], "floor": []}
-    lost = {"sidecar": 0, "floor": 0}
-    try:
-        half = [args.presses // 2, args.presses - args.presses // 2]
-        for count in half:
-            for name, exe in (("floor", args.floor), ("sidecar", args.sidecar)):
-                samples, missed = measure_latency(exe, presser, count)
-                latency[name] += samples
-                lost[name] += missed
-    finally:
-        presser.close()
-    for label, pick in (("median", statistics.median), ("p95", p95)):
-        if latency["sidecar"] and latency["floor"]:
-            ours, floor = pick(latency["sidecar"]), pick(latency["floor"])
-            rows.append((f"key latency {label} (ms)", f"{ours:.2f}", f"{floor:.2f}", "hook floor", ours / floor))
+    def latency_rows(presses, title, nice_seen=None, warm_up=False):
+        # Alternate floor and sidecar in two halves so drift on a shared machine hits both.
+        presser = Presser(args.presser)
+        latency = {"sidecar": [], "floor": []}
+        lost = {"sidecar": 0, "floor": 0}
+        try:
+            if warm_up:
+                # Under load the first run of the floor after a sidecar's lost every press
+                # (seen twice, not explained); one short run of each, not counted, first.
+                for exe in (args.floor, args.sidecar):
+                    measure_latency(exe, presser, 5)
+            half = [presses // 2, presses - presses // 2]
+            for count in half:
+                for name, exe in (("floor", args.floor), ("sidecar", args.sidecar)):
+                    samples, missed = measure_latency(exe, presser, count,
+                                                      nice_seen=nice_seen if name == "sidecar" else None)
+                    latency[name] += samples
+                    lost[name] += missed
+        finally:
+            presser.close()
+        for label, pick in (("median", statistics.median), ("p95", p95)):
+            if latency["sidecar"] and latency["floor"]:
+                ours, floor = pick(latency["sidecar"]), pick(latency["floor"])
+                rows.append((f"key latency{title} {label} (ms)", f"{ours:.2f}", f"{floor:.2f}", "hook floor",
+                             ours / floor))
+        return latency, lost
+
+    latency, lost = latency_rows(args.presses, "")
+    loaded, loaded_lost, nice_seen = None, None, []
+    if args.load > 0:
+        # Busy loops, one process each, ended by PID when the run is over.
+        burners = [subprocess.Popen([sys.executable, "-c", "while True: pass"]) for _ in range(args.load)]
+        try:
+            time.sleep(1)
+            loaded, loaded_lost = latency_rows(args.load_presses, f", {args.load} CPU-bound processes,", nice_seen,
+                                               warm_up=True)
+        finally:
+            for burner in burners:
+                burner.kill()
+                burner.wait(10)
 
     # Start-up and stop, interleaved run by run; the first run of each warms Wine's caches.
     # The hook floor is a second baseline: under Wine, the first process on the virtual desktop
@@ -274,6 +318,12 @@ def main():
     print(f"machine: {machine()}")
     print(f"key presses: {len(latency['sidecar'])} sidecar, {len(latency['floor'])} floor "
           f"(lost: {lost['sidecar']} sidecar, {lost['floor']} floor); lifecycle runs: {args.runs} each")
+    if loaded is not None:
+        print(f"under load ({args.load} CPU-bound processes): {len(loaded['sidecar'])} sidecar, "
+              f"{len(loaded['floor'])} floor presses (lost: {loaded_lost['sidecar']} sidecar, "
+              f"{loaded_lost['floor']} floor)")
+        print(f"nice values of the sidecar's threads under Wine, per run: {nice_seen} "
+              f"(below 0: Wine honoured a raised thread priority)")
     header = ("figure", "sidecar", "baseline", "baseline is", "ratio")
     widths = [max(len(str(row[i])) for row in rows + [header]) for i in range(4)]
     print(f"{header[0]:<{widths[0]}}  {header[1]:>{widths[1]}}  {header[2]:>{widths[2]}}  "

@@ -3,19 +3,26 @@
 
 #include <windows.h>
 
-#include <cstdio>
+#include <algorithm>
+#include <charconv>
 #include <cstdlib>
 #include <new>
+#include <string_view>
 
 namespace {
 
 [[noreturn]] void out_of_memory(std::size_t size) noexcept {
+  // Composed by hand: printf's formatter would be linked in for this one line.
+  constexpr std::string_view head = "memory allocation of ";
+  constexpr std::string_view tail = " bytes failed\n";
   char notice[80];
-  const int length = std::snprintf(notice, sizeof(notice), "memory allocation of %zu bytes failed\n", size);
+  char* end = std::copy(head.begin(), head.end(), notice);
+  end = std::to_chars(end, notice + sizeof(notice) - tail.size(), size).ptr;
+  end = std::copy(tail.begin(), tail.end(), end);
   const HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
-  if (error != nullptr && error != INVALID_HANDLE_VALUE && length > 0) {
+  if (error != nullptr && error != INVALID_HANDLE_VALUE) {
     DWORD written = 0;
-    (void)WriteFile(error, notice, static_cast<DWORD>(length), &written, nullptr);
+    (void)WriteFile(error, notice, static_cast<DWORD>(end - notice), &written, nullptr);
   }
   // Fail fast: no clean-up of any kind may run on a heap that cannot serve.
   (void)TerminateProcess(GetCurrentProcess(), 134);

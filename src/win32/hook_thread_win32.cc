@@ -1,6 +1,5 @@
 #include "hook_thread_win32.h"
 
-#include <tlhelp32.h>
 #include <wtsapi32.h>
 
 #include <cstdint>
@@ -12,6 +11,7 @@
 #include "click_gate.h"
 #include "cursor_clip.h"
 #include "hook_refresh.h"
+#include "keep_in_place_win32.h"
 #include "keyboard_filter.h"
 #include "platform.h"
 #include "process_state.h"
@@ -35,12 +35,6 @@ namespace {
 ClickGate click_gate;
 UINT_PTR click_timer = 0;
 HWND current_shield = nullptr;
-
-// The timer that keeps the lock in place: the clip, the shield on top, the session
-// registration, and every few rounds fresh hooks.
-constexpr UINT keep_in_place_ms = 500;
-constexpr unsigned hook_refresh_rounds = 6;  // 3 seconds
-UINT_PTR keep_timer = 0;
 
 // Registers the hotkey table with no window, so WM_HOTKEY lands in this thread's queue,
 // and unregisters every identifier in ascending order whether or not it was taken.
@@ -163,45 +157,22 @@ void refresh_hooks(Hooks& hooks) {
   (void)refresh_hook(hooks.mouse, [] { return install_hook(WH_MOUSE_LL); });
 }
 
-// The process that started the sidecar, found once: its windows may sit above the shield.
-// 0 when it cannot be told.
-DWORD find_parent_process() {
-  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return 0;
-  const UniqueHandle owner(snapshot);
-  const DWORD own = GetCurrentProcessId();
-  PROCESSENTRY32W entry{};
-  entry.dwSize = sizeof(entry);
-  for (BOOL more = Process32FirstW(snapshot, &entry); more != FALSE;
-       more = Process32NextW(snapshot, &entry)) {
-    if (entry.th32ProcessID == own) return entry.th32ParentProcessID;
-  }
-  return 0;
-}
-
-// What the keep-in-place timer works on, all owned by the hook thread.
-struct KeepInPlace {
+// What the keep-in-place rounds refresh and retry, owned by the hook thread.
+struct HookThreadParts {
   Hooks* hooks;
   SessionNotification* notification;
-  std::optional<DWORD> parent_process;  // looked up at the first round, off the start-up path
-  unsigned round = 0;
 };
 
-bool is_keep_timer(const MSG& msg) {
-  return msg.message == WM_TIMER && msg.hwnd == nullptr && keep_timer != 0 && msg.wParam == keep_timer;
+KeepInPlaceWork keep_in_place_work(HWND shield, HookThreadParts& parts) {
+  KeepInPlaceWork work;
+  work.shield = shield;
+  work.refresh_hooks = [](void* owner) { refresh_hooks(*static_cast<HookThreadParts*>(owner)->hooks); };
+  work.retry_session = [](void* owner) { static_cast<HookThreadParts*>(owner)->notification->retry(); };
+  work.owner = &parts;
+  return work;
 }
 
-// Whatever freed or moved the clip, hid the shield under another program's topmost window
-// or removed a hook, the lock is whole again within one round, or a few for the hooks.
-void keep_in_place(KeepInPlace& keep) {
-  keep_cursor_confined();
-  if (!keep.parent_process) keep.parent_process = find_parent_process();
-  if (current_shield != nullptr) keep_shield_on_top(current_shield, *keep.parent_process);
-  keep.notification->retry();
-  if (++keep.round % hook_refresh_rounds == 0) refresh_hooks(*keep.hooks);
-}
-
-void run_message_loop(KeepInPlace& keep) {
+void run_message_loop() {
   MSG msg{};
   // 0 is WM_QUIT, -1 an error: both end the loop.
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
@@ -211,10 +182,7 @@ void run_message_loop(KeepInPlace& keep) {
       apply_gate_effects(click_timer_elapsed(click_gate));
       continue;
     }
-    if (is_keep_timer(msg)) {
-      keep_in_place(keep);
-      continue;
-    }
+    if (take_keep_in_place_tick(msg)) continue;
     if (msg.hwnd == nullptr && msg.message == wm_display_changed) {
       confine_cursor();  // the centre moved with the display
       continue;
@@ -225,6 +193,7 @@ void run_message_loop(KeepInPlace& keep) {
 }
 
 LRESULT CALLBACK keyboard_hook(int code, WPARAM message, LPARAM info) {
+  note_hook_call();
   if (code < 0) return next_hook(code, message, info);
   const auto* key = reinterpret_cast<const KBDLLHOOKSTRUCT*>(info);
   return keyboard_filter(code, message, key->vkCode) == HookVerdict::Swallow ? 1
@@ -232,6 +201,7 @@ LRESULT CALLBACK keyboard_hook(int code, WPARAM message, LPARAM info) {
 }
 
 LRESULT CALLBACK mouse_hook(int code, WPARAM message, LPARAM info) {
+  note_hook_call();
   if (code < 0) return next_hook(code, message, info);
   const auto* mouse = reinterpret_cast<const MSLLHOOKSTRUCT*>(info);
   MouseSource source = MouseSource::Physical;
@@ -249,11 +219,13 @@ LRESULT CALLBACK session_window_proc(HWND window, UINT message, WPARAM wparam, L
     // keeps the pipe full, the hooks would time out, and the system then passes input on and
     // finally removes them. The lock is counted on the event channel; the pump writes it.
     if (EventSender* sender = event_sender.load()) sender->count(CountedEvent::SessionLock);
+    note_session_locked(true);
     return 0;
   }
   if (message == WM_WTSSESSION_CHANGE && static_cast<std::uint32_t>(wparam) == WTS_SESSION_UNLOCK) {
     // The lock screen may have left the cursor free; the hold decides whether it is re-taken.
     confine_cursor();
+    note_session_locked(false);
     return 0;
   }
   return DefWindowProcW(window, message, wparam, lparam);
@@ -268,6 +240,8 @@ void hook_thread_body(std::promise<HookThreadReport> report_sender) {
   // thread has entered COM), and then outlive the process.
   MSG peek{};
   (void)PeekMessageW(&peek, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+  // Under CPU load every key waits here for a core; see platform_raise_thread_priority.
+  platform_raise_thread_priority();
 
   const HotkeySet hotkeys;
 
@@ -311,13 +285,12 @@ void hook_thread_body(std::promise<HookThreadReport> report_sender) {
     return report_failure(report_sender, HookThreadPart::MouseHook);
   }
 
-  KeepInPlace keep{&hooks, &notification, std::nullopt};
-  keep_timer = SetTimer(nullptr, 0, keep_in_place_ms, nullptr);
+  HookThreadParts parts{&hooks, &notification};
+  start_keep_in_place(keep_in_place_work(shield.get(), parts));
 
   send_report(report_sender, HookThreadReport{thread_id, std::nullopt});
-  run_message_loop(keep);
-  if (keep_timer != 0) (void)KillTimer(nullptr, keep_timer);
-  keep_timer = 0;
+  run_message_loop();
+  stop_keep_in_place();
   current_shield = nullptr;
 }
 

@@ -137,22 +137,4 @@ void set_shield_pass_through(HWND shield, bool pass) {
                      SWP_FRAMECHANGED | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-// Only visible windows of other processes count: the sidecar's own, and the parent's,
-// which a parent may put above the shield on purpose, stay where they are.
-bool covered_by_another_process(HWND shield, DWORD parent_process) {
-  const DWORD own_process = GetCurrentProcessId();
-  for (HWND above = GetWindow(shield, GW_HWNDPREV); above != nullptr; above = GetWindow(above, GW_HWNDPREV)) {
-    if (IsWindowVisible(above) == FALSE) continue;
-    DWORD process = 0;
-    (void)GetWindowThreadProcessId(above, &process);
-    if (process != own_process && process != parent_process) return true;
-  }
-  return false;
-}
-
-void keep_shield_on_top(HWND shield, DWORD parent_process) {
-  if (!covered_by_another_process(shield, parent_process)) return;
-  (void)SetWindowPos(shield, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-}
-
 }  // namespace velmora

@@ -28,10 +28,6 @@ UniqueShield create_shield(HINSTANCE module);
 // Lets pointer input through the shield to the windows beneath it, or takes it again.
 void set_shield_pass_through(HWND shield, bool pass);
 
-// Puts the shield back on top when a visible window of another process (neither the
-// sidecar's nor its parent's) has come above it.
-void keep_shield_on_top(HWND shield, DWORD parent_process);
-
 // Lowers the calling thread's cursor show count while it lives. The count that decides
 // whether the pointer is drawn is that of the thread owning the window under it.
 class HiddenCursor {

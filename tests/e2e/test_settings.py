@@ -1,9 +1,10 @@
 """System settings seen from a second process: the beep and the cursor clip, and the
 diagnostic mode that leaves both alone; the lock kept in place while it holds."""
 
+import subprocess
 import unittest
 
-from harness import BENCH, BYE, CENTRE_PIXEL, NO_CLIP, Sidecar, settings
+from harness import BENCH, BYE, CENTRE_PIXEL, NO_CLIP, PROBE, SIDECAR, Sidecar, Stream, settings
 
 setUpModule = BENCH.start
 tearDownModule = BENCH.stop
@@ -38,6 +39,24 @@ class SystemSettings(unittest.TestCase):
         self.assertEqual(BENCH.probe("end-session", 1), ["query", "1"])
         self.assertEqual(BENCH.probe("free-clip", 1000), NO_CLIP + NO_CLIP)
         self.assertEqual(sidecar.finish(), ([BYE], 0))
+
+    def test_the_parents_topmost_window_stays_above_the_shield(self):
+        # A parent that starts the sidecar through a launcher owning no window (cmd /c),
+        # then shows a small topmost window of its own in the top-left corner, above the
+        # shield: after a second it is still there, the shield has not covered it.
+        host = BENCH.spawn(["wine", PROBE, "host-sidecar", SIDECAR, "1500"], stdin=subprocess.PIPE,
+                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        out = Stream(host.stdout)
+        self.assertEqual(out.line(40), "ready")
+        self.assertEqual(out.line(20), "corner parent")
+        # Another program's topmost window over the whole screen still goes under the
+        # shield, and the parent's window stays above both.
+        self.assertEqual(BENCH.probe("topmost-window", 1000, 100, 100), ["probe", "sidecar", "other"])
+        host.stdin.write(b"go on\n")
+        host.stdin.flush()
+        self.assertEqual(out.line(20), "corner parent")
+        self.assertEqual(out.line(30), "stopped 0")
+        self.assertEqual(host.wait(20), 0)
 
 
 if __name__ == "__main__":

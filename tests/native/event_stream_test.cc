@@ -80,6 +80,17 @@ TEST_F(EventStreamTest, PumpWritesKeysInOrderAndEndsWithSender) {
             "{\"down\":true,\"event\":\"key\",\"vk\":13}\n");
 }
 
+// Every key crosses the pump's thread under whatever load the machine has: the pump
+// raises that thread's priority itself, from within it.
+TEST_F(EventStreamTest, PumpRaisesItsOwnThreadsPriority) {
+  EventChannel channel = make_event_channel();
+  std::thread pump([receiver = std::move(channel.receiver)]() mutable { event_pump(std::move(receiver)); });
+  const std::thread::id pump_id = pump.get_id();
+  { const EventSender sender = std::move(channel.sender); }
+  pump.join();
+  EXPECT_EQ(fake::threads_raised(), std::vector<std::thread::id>{pump_id});
+}
+
 // Keys already queued go out whole and in order, several to a write; the longest line
 // fills the buffer to its last byte (ASan watches the edge).
 TEST_F(EventStreamTest, PumpBatchesQueuedKeysIntoWholeLines) {

@@ -65,6 +65,7 @@ Script script;
 std::vector<std::string> log;
 std::string stdout_bytes;
 std::string stderr_bytes;
+std::vector<std::thread::id> raised_threads;
 
 void record(std::string entry) {
   const std::lock_guard<std::mutex> hold(state_lock);
@@ -432,6 +433,13 @@ ReadResult platform_read_from_sidecar(char* buffer, std::size_t capacity) {
   return {ReadStatus::Data, size};
 }
 
+// Kept apart from the call log: the pump raises its priority whenever its thread starts,
+// in no fixed order with the calls of the other threads.
+void platform_raise_thread_priority() {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  raised_threads.push_back(std::this_thread::get_id());
+}
+
 // --- test helpers -------------------------------------------------------------------
 
 namespace fake {
@@ -494,6 +502,7 @@ void reset() {
     log.clear();
     stdout_bytes.clear();
     stderr_bytes.clear();
+    raised_threads.clear();
   }
   capture_active.store(true);
   diagnostic_mode.store(false);
@@ -511,6 +520,11 @@ void reset() {
 std::vector<std::string> calls() {
   const std::lock_guard<std::mutex> hold(state_lock);
   return log;
+}
+
+std::vector<std::thread::id> threads_raised() {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  return raised_threads;
 }
 
 void clear_calls() {

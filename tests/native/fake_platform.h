@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform.h"
@@ -44,6 +45,8 @@ void reset();
 
 std::vector<std::string> calls();
 void clear_calls();
+// The threads that called platform_raise_thread_priority, in order (not in the call log).
+std::vector<std::thread::id> threads_raised();
 
 // Standard input: the chunks are handed out in order (a chunk larger than a read's
 // capacity is split), then end of input or, with `fail_at_end`, a read error.

@@ -6,11 +6,13 @@
 #include <tlhelp32.h>
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <type_traits>
@@ -254,10 +256,19 @@ void pump_for(DWORD milliseconds) {
   }
 }
 
+// Whose top-level window is at the point: "sidecar", "probe" (this process) or "other".
+const char* owner_at(POINT point) {
+  DWORD pid = 0;
+  if (const HWND window = WindowFromPoint(point))
+    (void)GetWindowThreadProcessId(GetAncestor(window, GA_ROOT), &pid);
+  if (pid != 0 && pid == sidecar_process()) return "sidecar";
+  return pid == GetCurrentProcessId() ? "probe" : "other";
+}
+
 // Shows a topmost window of this process over the whole screen, as another program might,
 // and prints whose window is at the centre just after, then once the sidecar's is there
-// again or `milliseconds` have passed.
-int show_topmost_window(unsigned milliseconds) {
+// again or `milliseconds` have passed; with a point, then whose window is at that point.
+int show_topmost_window(unsigned milliseconds, std::optional<POINT> also) {
   const HINSTANCE module = GetModuleHandleW(nullptr);
   WNDCLASSEXW window_class{};
   window_class.cbSize = sizeof(window_class);
@@ -279,7 +290,112 @@ int show_topmost_window(unsigned milliseconds) {
     pump_for(50);
     owner = owner_at_centre();
   }
-  print_line(line + " " + owner);
+  print_line(line + " " + owner + (also ? std::string(" ") + owner_at(*also) : std::string()));
+  return 0;
+}
+
+// A unix path as Wine's drive Z: sees it; any other path as it is.
+std::wstring windows_path(const char* path) {
+  std::wstring converted = path[0] == '/' ? L"Z:" : L"";
+  for (const char* c = path; *c != '\0'; ++c) converted += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
+  return converted;
+}
+
+struct HandleCloser {
+  void operator()(HANDLE handle) const noexcept { (void)CloseHandle(handle); }
+};
+using UniqueHandle = std::unique_ptr<std::remove_pointer_t<HANDLE>, HandleCloser>;
+
+// A pipe whose `ours` end stays in this process and whose other end a child inherits.
+bool make_pipe(UniqueHandle& ours, UniqueHandle& theirs, bool ours_reads) {
+  SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+  HANDLE read_end = nullptr;
+  HANDLE write_end = nullptr;
+  if (!CreatePipe(&read_end, &write_end, &inherit, 0)) return false;
+  ours.reset(ours_reads ? read_end : write_end);
+  theirs.reset(ours_reads ? write_end : read_end);
+  return SetHandleInformation(ours.get(), HANDLE_FLAG_INHERIT, 0) != FALSE;
+}
+
+// Reads the child's output up to the first line feed; the line, or empty at its end.
+std::string read_line(HANDLE from) {
+  std::string line;
+  char c = 0;
+  DWORD got = 0;
+  while (ReadFile(from, &c, 1, &got, nullptr) && got == 1 && c != '\n') line += c;
+  return line;
+}
+
+// A parent that starts the sidecar through a launcher owning no window (cmd /c, as a
+// shell or a small launcher would), then, once it is ready, shows a small topmost window
+// of its own in the top-left corner, above the shield. Prints "ready", then whose window is
+// in that corner after `milliseconds`, again after a line on standard input (meanwhile the
+// bench shows other programs' windows), then stops the sidecar and prints its launcher's
+// exit status.
+int host_sidecar(const char* sidecar, unsigned milliseconds) {
+  UniqueHandle to_child;
+  UniqueHandle child_in;
+  UniqueHandle from_child;
+  UniqueHandle child_out;
+  if (!make_pipe(to_child, child_in, false) || !make_pipe(from_child, child_out, true)) return 1;
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = child_in.get();
+  startup.hStdOutput = child_out.get();
+  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  std::wstring command = L"cmd.exe /c " + windows_path(sidecar);
+  PROCESS_INFORMATION started{};
+  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                      &started)) {
+    return 1;
+  }
+  const UniqueHandle launcher(started.hProcess);
+  const UniqueHandle launcher_thread(started.hThread);
+  child_in.reset();
+  child_out.reset();
+  if (read_line(from_child.get()) != "{\"event\":\"ready\"}") return 1;
+  print_line("ready");
+
+  const HINSTANCE module = GetModuleHandleW(nullptr);
+  WNDCLASSEXW window_class{};
+  window_class.cbSize = sizeof(window_class);
+  window_class.lpfnWndProc = DefWindowProcW;
+  window_class.hInstance = module;
+  window_class.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+  window_class.lpszClassName = probe_topmost_class;
+  if (RegisterClassExW(&window_class) == 0) return 1;
+  constexpr int side = 200;
+  const UniqueWindow window(CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE,
+                                            probe_topmost_class, nullptr, WS_POPUP, 0, 0, side, side, nullptr,
+                                            nullptr, module, nullptr));
+  if (!window) return 1;
+  (void)ShowWindow(window.get(), SW_SHOWNOACTIVATE);
+  const POINT corner{side / 2, side / 2};
+  const auto corner_owner = [&] {
+    const char* owner = owner_at(corner);
+    return std::strcmp(owner, "probe") == 0 ? "parent" : owner;
+  };
+  pump_for(milliseconds);
+  print_line(std::string("corner ") + corner_owner());
+  // The bench's line ends the wait; the window stays up and its messages are served.
+  std::atomic<bool> bench_said{false};
+  std::thread wait_for_bench([&bench_said] {
+    (void)read_line(GetStdHandle(STD_INPUT_HANDLE));
+    bench_said.store(true);
+  });
+  while (!bench_said.load()) pump_for(50);
+  wait_for_bench.join();
+  print_line(std::string("corner ") + corner_owner());
+
+  constexpr char stop[] = "{\"cmd\":\"stop\"}\n";
+  DWORD written = 0;
+  (void)WriteFile(to_child.get(), stop, sizeof(stop) - 1, &written, nullptr);
+  to_child.reset();
+  DWORD status = 1;
+  if (WaitForSingleObject(launcher.get(), 20000) == WAIT_OBJECT_0)
+    (void)GetExitCodeProcess(launcher.get(), &status);
+  print_line("stopped " + std::to_string(status));
   return 0;
 }
 
@@ -430,7 +546,8 @@ int usage() {
       "usage: velmora-probe window [SECONDS] | beep | set-beep 0|1 | clip | session-window |\n"
       "       send-session CODE [COUNT] | hotkeys-free | send-keys VK... | windows-at-points |\n"
       "       foreground | sidecar-threads | shield | close-shield | end-session 0|1 | free-clip [MS] |\n"
-      "       topmost-window [MS] | processes EXE | process-ids EXE | terminate PID...\n",
+      "       topmost-window [MS [X Y]] | processes EXE | process-ids EXE | terminate PID... |\n"
+      "       host-sidecar EXE MS\n",
       stderr);
   return 2;
 }
@@ -444,8 +561,13 @@ int run(int argc, char** argv) {
   if (command == "set-beep" && argc == 3) return set_beep(number(2) != 0);
   if (command == "clip") return print_clip();
   if (command == "free-clip") return free_clip(argc > 2 ? static_cast<unsigned>(number(2)) : 1000);
+  if (command == "topmost-window" && argc == 5) {
+    const POINT also{static_cast<LONG>(number(3)), static_cast<LONG>(number(4))};
+    return show_topmost_window(static_cast<unsigned>(number(2)), also);
+  }
   if (command == "topmost-window")
-    return show_topmost_window(argc > 2 ? static_cast<unsigned>(number(2)) : 3000);
+    return show_topmost_window(argc > 2 ? static_cast<unsigned>(number(2)) : 3000, std::nullopt);
+  if (command == "host-sidecar" && argc == 4) return host_sidecar(argv[2], static_cast<unsigned>(number(3)));
   if (command == "session-window") return print_session_window();
   if (command == "send-session" && (argc == 3 || argc == 4))
     return send_session(number(2), argc == 4 ? number(3) : 1);

@@ -20,7 +20,7 @@ MINGW_RUNTIME = {"libstdc++-6.dll", "libgcc_s_seh-1.dll", "libwinpthread-1.dll"}
 SYSTEM_DLLS = {
     "kernel32.dll", "user32.dll", "advapi32.dll", "ole32.dll", "oleaut32.dll",
     "powrprof.dll", "wtsapi32.dll", "msvcrt.dll", "ucrtbase.dll", "shell32.dll",
-    "gdi32.dll", "ws2_32.dll", "comctl32.dll", "ntdll.dll",
+    "gdi32.dll", "ws2_32.dll", "comctl32.dll", "ntdll.dll", "dwmapi.dll",
 }
 
 

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+
+namespace velmora {
+
+// The system tick at which a hook procedure last ran, or the hooks were installed. The
+// hook procedures store it with note_hook_call: one atomic store, no wait, no allocation.
+extern std::atomic<std::uint32_t> last_hook_call;
+inline void note_hook_call() { last_hook_call.store(GetTickCount(), std::memory_order_relaxed); }
+
+// While the session is locked, input goes to the lock screen's desktop, where no hook of
+// this one sees it: the rounds take it as seen. Called from the session window.
+void note_session_locked(bool locked);
+
+// What the rounds act on besides the cursor clip, all owned by the hook thread.
+struct KeepInPlaceWork {
+  HWND shield = nullptr;  // none in diagnostic mode
+  void (*refresh_hooks)(void* owner) = nullptr;
+  void (*retry_session)(void* owner) = nullptr;
+  void* owner = nullptr;
+};
+
+// Starts the half-second timer of the calling thread, which must pump its messages: each
+// round confines the cursor again, puts the shield back on top, retries the session
+// registration, and refreshes the hooks on the schedule of keep_in_place_schedule.h.
+void start_keep_in_place(const KeepInPlaceWork& work);
+// Runs a round when `msg` is that timer's; false for any other message.
+bool take_keep_in_place_tick(const MSG& msg);
+void stop_keep_in_place();
+
+}  // namespace velmora
