@@ -265,10 +265,8 @@ const char* owner_at(POINT point) {
   return pid == GetCurrentProcessId() ? "probe" : "other";
 }
 
-// Shows a topmost window of this process over the whole screen, as another program might,
-// and prints whose window is at the centre just after, then once the sidecar's is there
-// again or `milliseconds` have passed; with a point, then whose window is at that point.
-int show_topmost_window(unsigned milliseconds, std::optional<POINT> also) {
+// A white topmost popup of this process at the top left, shown without activation.
+UniqueWindow show_topmost(int width, int height) {
   const HINSTANCE module = GetModuleHandleW(nullptr);
   WNDCLASSEXW window_class{};
   window_class.cbSize = sizeof(window_class);
@@ -276,12 +274,20 @@ int show_topmost_window(unsigned milliseconds, std::optional<POINT> also) {
   window_class.hInstance = module;
   window_class.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
   window_class.lpszClassName = probe_topmost_class;
-  if (RegisterClassExW(&window_class) == 0) return 1;
-  const UniqueWindow window(CreateWindowExW(
-      WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, probe_topmost_class, nullptr, WS_POPUP, 0, 0,
-      GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), nullptr, nullptr, module, nullptr));
+  (void)RegisterClassExW(&window_class);  // a second call in one process finds it made
+  UniqueWindow window(CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE,
+                                      probe_topmost_class, nullptr, WS_POPUP, 0, 0, width, height, nullptr,
+                                      nullptr, module, nullptr));
+  if (window) (void)ShowWindow(window.get(), SW_SHOWNOACTIVATE);
+  return window;
+}
+
+// Shows a topmost window of this process over the whole screen, as another program might,
+// and prints whose window is at the centre just after, then once the sidecar's is there
+// again or `milliseconds` have passed; with a point, then whose window is at that point.
+int show_topmost_window(unsigned milliseconds, std::optional<POINT> also) {
+  const UniqueWindow window = show_topmost(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
   if (!window) return 1;
-  (void)ShowWindow(window.get(), SW_SHOWNOACTIVATE);
   pump_for(50);
   std::string line = owner_at_centre();
   const ULONGLONG until = GetTickCount64() + milliseconds;
@@ -357,20 +363,9 @@ int host_sidecar(const char* sidecar, unsigned milliseconds) {
   if (read_line(from_child.get()) != "{\"event\":\"ready\"}") return 1;
   print_line("ready");
 
-  const HINSTANCE module = GetModuleHandleW(nullptr);
-  WNDCLASSEXW window_class{};
-  window_class.cbSize = sizeof(window_class);
-  window_class.lpfnWndProc = DefWindowProcW;
-  window_class.hInstance = module;
-  window_class.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
-  window_class.lpszClassName = probe_topmost_class;
-  if (RegisterClassExW(&window_class) == 0) return 1;
   constexpr int side = 200;
-  const UniqueWindow window(CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE,
-                                            probe_topmost_class, nullptr, WS_POPUP, 0, 0, side, side, nullptr,
-                                            nullptr, module, nullptr));
+  const UniqueWindow window = show_topmost(side, side);
   if (!window) return 1;
-  (void)ShowWindow(window.get(), SW_SHOWNOACTIVATE);
   const POINT corner{side / 2, side / 2};
   const auto corner_owner = [&] {
     const char* owner = owner_at(corner);
