@@ -49,7 +49,7 @@ function parse_seconds(name, text) {
 
 function parse_options(argv) {
   const options = {
-    sidecar: process.env.VELMORA_SIDECAR || resolveSidecarPath(),
+    sidecar: process.env.VELMORA_SIDECAR || null,  // null: the package's own, looked for only if needed
     wine: false,
     diag: false,
     seconds: null,
@@ -96,8 +96,9 @@ function spawn_options(options) {
   if (options.command) {
     return { command: options.command[0], args: options.command.slice(1), shown: options.command };
   }
-  if (options.wine) return { path: options.sidecar, command: 'wine', shown: ['wine', options.sidecar] };
-  return { path: options.sidecar, shown: [options.sidecar] };
+  const sidecar = options.sidecar || resolveSidecarPath();
+  if (options.wine) return { path: sidecar, command: 'wine', shown: ['wine', sidecar] };
+  return { path: sidecar, shown: [sidecar] };
 }
 
 function describe_status({ code, signal }) {
@@ -182,7 +183,13 @@ function judge_exit(result, state, options) {
 
 async function main() {
   const options = parse_options(process.argv.slice(2));
-  const { shown, ...spawn } = spawn_options(options);
+  let shown;
+  let spawn;
+  try {
+    ({ shown, ...spawn } = spawn_options(options));
+  } catch (err) {
+    process.exit(start_failure(err, options));  // no executable where the package looks
+  }
   const started_at = Date.now();
   const controller = new AbortController();
   const state = { sidecar: null, stopping: false, forced: false };
