@@ -64,13 +64,19 @@ void keep_cursor_confined() {
   confine_cursor();
 }
 
-void release_cursor() {
+void release_cursor(RestoreMode mode) {
+  const CursorHold after = mode == RestoreMode::Live ? CursorHold::GivenBack : CursorHold::Free;
   CursorHold was = CursorHold::Free;
   {
     const std::lock_guard<std::mutex> hold(cursor_slot.lock);
-    was = std::exchange(cursor_slot.hold, CursorHold::GivenBack);
+    was = std::exchange(cursor_slot.hold, after);
   }
-  if (was == CursorHold::Confined) platform_clip_cursor(nullptr);  // a Saved one was never clipped
+  if (was != CursorHold::Confined) return;  // a Saved one was never clipped
+  if (mode == RestoreMode::Leftover &&
+      platform_get_clip_cursor() != centre_pixel(platform_screen_width(), platform_screen_height())) {
+    return;
+  }
+  platform_clip_cursor(nullptr);
 }
 
 }  // namespace velmora

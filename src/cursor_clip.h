@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <mutex>
 
+#include "guard_slot.h"
+
 namespace velmora {
 
 // The cursor is taken at most once and given back at most once, by whichever thread comes
@@ -32,6 +34,9 @@ void confine_cursor();
 // or a focus change freed or moved it, the display changed), while it is still to be held.
 // Never once the release has begun.
 void keep_cursor_confined();
-void release_cursor();
+// A live run's release: frees the cursor, and it is never taken again in this process. A
+// leftover's: frees it only where the clip is still the lock's centre pixel, and leaves the
+// cursor free to be taken by the run that replayed it.
+void release_cursor(RestoreMode mode);
 
 }  // namespace velmora

@@ -1,10 +1,18 @@
 #pragma once
 
+#include <cstdint>
 #include <mutex>
 #include <optional>
 #include <utility>
 
 namespace velmora {
+
+// A live run puts back every value it saved. Leftovers (a journal found at the start, the
+// watcher's restore after a kill) may come long after the lock, after a reboot, after the
+// user chose again: each is put back only where the system still holds exactly what the
+// lock wrote; anything else the user chose since, and it stays, said on standard error.
+// Either way a restore that fails keeps its value in the slot, owed, and says so.
+enum class RestoreMode : std::uint8_t { Live, Leftover };
 
 // A saved setting: empty until an apply operation puts the value it found, emptied again
 // when the restore operation takes it out, so a second restore finds nothing to do. The

@@ -24,6 +24,9 @@ void discard_beep() { discard_slot(saved_beep); }
 void discard_mute() { discard_slot(saved_mute); }
 void discard_shortcuts() { discard_slot(saved_shortcuts); }
 
+// The wake request persists nothing: whatever the mode, it just ends.
+void end_keep_awake_on_restore(RestoreMode /*mode*/) { end_keep_awake(); }
+
 }  // namespace
 
 // Restored last to first: the cursor is freed first, and the power scheme, put back last,
@@ -32,8 +35,8 @@ void discard_shortcuts() { discard_slot(saved_shortcuts); }
 const std::array<Guard, guard_count> guards = {{
     {"power actions", save_power_actions, neutralize_power_actions, restore_power_actions, discard_power,
      RestoreOn::AnyThread, before_stop, false},
-    {"wake request", nullptr, keep_awake, end_keep_awake, nullptr, RestoreOn::ApplyingThread, after_stop,
-     false},
+    {"wake request", nullptr, keep_awake, end_keep_awake_on_restore, nullptr, RestoreOn::ApplyingThread,
+     after_stop, false},
     {"beep", save_beep, disable_beep, restore_beep, discard_beep, RestoreOn::AnyThread, before_stop, false},
     {"system sounds", save_system_sounds, mute_system_sounds, restore_system_sounds, discard_mute,
      RestoreOn::AnyThread, before_stop, false},
@@ -50,6 +53,14 @@ std::atomic<SavedSettingsListener> listener{nullptr};
 // Held across each apply and each whole restore pass: a restore that finds a slot empty
 // then knows that its value is back, not on its way back on another thread.
 std::mutex pass_lock;
+
+// Puts values still owed back into the slots a discard emptied.
+void keep_owed(const SavedSettings& owed) {
+  if (owed.power && !saved_power.peek()) saved_power.put(*owed.power);
+  if (owed.mute && !saved_mute.peek()) saved_mute.put(*owed.mute);
+  if (owed.beep && !saved_beep.peek()) saved_beep.put(*owed.beep);
+  if (owed.shortcuts && !saved_shortcuts.peek()) saved_shortcuts.put(*owed.shortcuts);
+}
 
 bool skipped(const Guard& guard) { return diagnostic_mode.load() && !guard.in_diagnostic; }
 
@@ -94,6 +105,9 @@ void set_saved_settings_listener(SavedSettingsListener new_listener) { listener.
 void apply_guards() {
   const std::lock_guard<std::mutex> hold(pass_lock);
   if (session_ending.load()) return;
+  // What an earlier run still owes (a restore that failed) is in the slots already; a
+  // change that is never made forgets only what this pass saved.
+  const SavedSettings owed = saved_settings();
   for (const Guard& guard : guards) {
     if (!skipped(guard) && guard.save != nullptr) guard.save();
   }
@@ -108,15 +122,18 @@ void apply_guards() {
       guard.discard();
     }
   }
-  if (ending) tell_listener();
+  if (ending) {
+    keep_owed(owed);
+    tell_listener();
+  }
 }
 
-void restore_guards(Restorer restorer, std::optional<RestoreWhen> when) {
+void restore_guards(Restorer restorer, std::optional<RestoreWhen> when, RestoreMode mode) {
   const std::lock_guard<std::mutex> hold(pass_lock);
   for (auto guard = guards.rbegin(); guard != guards.rend(); ++guard) {
     if (skipped(*guard) || (when && guard->restore_when != *when)) continue;
     if (restorer == Restorer::OtherThread && guard->restore_on == RestoreOn::ApplyingThread) continue;
-    guard->restore();
+    guard->restore(mode);
   }
   tell_listener();
 }

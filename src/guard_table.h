@@ -29,7 +29,9 @@ struct Guard {
   const char* name;
   void (*save)();     // reads what the change will overwrite into the guard's slot
   void (*change)();   // changes only what was saved
-  void (*restore)();  // takes the saved value out and writes it back; at most once
+  // Takes the saved value out and writes it back, at most once; what fails goes back into
+  // the slot, still owed.
+  void (*restore)(RestoreMode mode);
   void (*discard)();  // forgets what was saved, for a change that is never made
   RestoreOn restore_on;
   RestoreWhen restore_when;
@@ -42,7 +44,7 @@ extern const std::array<Guard, guard_count> guards;
 // The saved values of every guard together: a plain record to copy out and to restore from.
 struct SavedSettings {
   std::optional<PowerSnapshot> power;
-  std::optional<bool> mute;                // the system-sounds session was muted
+  std::optional<SoundsMute> mute;          // the system-sounds session's device, and whether it was muted
   std::optional<bool> beep;                // the beep was on
   std::optional<ShortcutFlags> shortcuts;  // the accessibility shortcuts turned off
   bool cursor_confined = false;
@@ -67,9 +69,10 @@ void apply_guards();
 
 // Puts back, in reverse table order, every guard that the calling thread may restore; with
 // `when`, only the guards restored at that point of the shutdown. Then tells the listener
-// what is still changed.
+// what is still changed (or owed, for a restore that failed).
 enum class Restorer : std::uint8_t { ApplyingThread, OtherThread };
-void restore_guards(Restorer restorer, std::optional<RestoreWhen> when = std::nullopt);
+void restore_guards(Restorer restorer, std::optional<RestoreWhen> when = std::nullopt,
+                    RestoreMode mode = RestoreMode::Live);
 
 // Whether the record holds nothing to put back.
 bool nothing_saved(const SavedSettings& settings);

@@ -84,7 +84,11 @@ std::uint32_t platform_power_read_ac(const SchemeId& scheme, PowerSetting settin
 std::uint32_t platform_power_read_dc(const SchemeId& scheme, PowerSetting setting, std::uint32_t* value);
 std::uint32_t platform_power_write_ac(const SchemeId& scheme, PowerSetting setting, std::uint32_t value);
 std::uint32_t platform_power_write_dc(const SchemeId& scheme, PowerSetting setting, std::uint32_t value);
-void platform_power_set_active_scheme(const SchemeId& scheme);
+// PowerSetActiveScheme; the platform's error code, 0 on success.
+std::uint32_t platform_power_set_active_scheme(const SchemeId& scheme);
+// Makes the power schemes' values that were written durable (the machine's hive is written
+// lazily), so that nothing that depends on them being back can reach the disk first.
+void platform_flush_power_settings();
 
 // Asks that the system and the display stay awake, for as long as the calling thread lives
 // or until asked with false; the request belongs to the calling thread.
@@ -112,8 +116,8 @@ std::optional<ClipRect> platform_get_clip_cursor();
 
 // SPI_GETBEEP; empty when the call fails.
 std::optional<bool> platform_get_beep();
-// SPI_SETBEEP with fWinIni 0: the running logon only.
-void platform_set_beep(bool on);
+// SPI_SETBEEP with fWinIni 0: the running logon only. The system's error code, 0 on success.
+std::uint32_t platform_set_beep(bool on);
 
 // --- Accessibility shortcuts ---------------------------------------------------------
 
@@ -129,16 +133,27 @@ inline constexpr std::uint32_t accessibility_hotkey_active = 0x4;
 // The feature's dwFlags through its SPI_GET* call; empty when the call fails.
 std::optional<std::uint32_t> platform_get_accessibility_flags(AccessibilityFeature feature);
 // Its SPI_SET* call with fWinIni 0 (the running logon only), the rest of the structure as
-// it is now.
-void platform_set_accessibility_flags(AccessibilityFeature feature, std::uint32_t flags);
+// it is now. The system's error code, 0 on success.
+std::uint32_t platform_set_accessibility_flags(AccessibilityFeature feature, std::uint32_t flags);
 
 // --- System sounds --------------------------------------------------------------------
 
-// Finds the default playback device's system-sounds session and reads its mute state, or
-// sets it and returns what it was before. Empty when no session was found or a call on the
-// way failed. Each needs the calling thread in a COM apartment.
-std::optional<bool> platform_get_system_sounds_mute();
-std::optional<bool> platform_set_system_sounds_mute(bool mute);
+// A playback device's system-sounds session: the device's id (IMMDevice::GetId) and whether
+// the session is muted.
+struct SoundsMute {
+  std::u16string device;
+  bool muted = false;
+  bool operator==(const SoundsMute&) const = default;
+};
+
+// The default playback device's id and its system-sounds session's mute state; empty when no
+// session was found or a call on the way failed.
+std::optional<SoundsMute> platform_get_system_sounds_mute();
+// Mutes or unmutes the system-sounds session of the device with that id (wherever the
+// default is now), and says in `was_muted` what it was before. The error (an HRESULT, or
+// E_NOTFOUND when the device is gone or has no such session), 0 on success. Each needs the
+// calling thread in a COM apartment.
+std::uint32_t platform_set_system_sounds_mute(const std::u16string& device, bool mute, bool* was_muted);
 
 // --- One sidecar at a time -----------------------------------------------------------
 
@@ -160,8 +175,13 @@ LockTake platform_await_instance_lock_free(unsigned wait_ms);
 
 // --- The journal of saved settings ---------------------------------------------------
 
-// One binary value in the user's registry. A write is made durable before it returns;
-// false, with the reason in `error_text`, when it cannot be.
+// Which machine this is (its MachineGuid), so that a journal carried to another machine in
+// a roaming profile is never applied there; all zero when it cannot be read.
+using MachineId = std::array<std::uint8_t, 16>;
+MachineId platform_machine_id();
+
+// One binary value in the user's registry, one per machine. A write is made durable before
+// it returns; false, with the reason in `error_text`, when it cannot be.
 bool platform_journal_write(const std::uint8_t* data, std::size_t size, std::string& error_text);
 // Empty when there is none (or it cannot be read).
 std::optional<std::vector<std::uint8_t>> platform_journal_read();

@@ -1,9 +1,11 @@
 #include "power_guard.h"
 
+#include <algorithm>
 #include <array>
 #include <string>
 
 #include "fatal_error.h"
+#include "restore_report.h"
 
 namespace velmora {
 
@@ -34,6 +36,10 @@ const char* action_name(PowerSetting setting) {
   return "lid-close";
 }
 
+std::string value_name(PowerSetting setting, bool dc) {
+  return std::string("the ") + action_name(setting) + (dc ? " action on battery" : " action on AC power");
+}
+
 // A write the system refuses (a group policy may hold the value, say) is told on standard
 // error and the run goes on: the other guards still hold, and nothing is there to undo.
 void write_index(WriteIndex write, const SchemeId& scheme, PowerSetting setting, std::uint32_t value) {
@@ -49,10 +55,11 @@ std::optional<std::uint32_t> read_index(ReadIndex read, const SchemeId& scheme, 
   return value;
 }
 
-ActionIndices read_action(const SchemeId& scheme, PowerSetting setting) {
-  ActionIndices indices;
-  indices.ac_index = read_index(platform_power_read_ac, scheme, setting);
-  indices.dc_index = read_index(platform_power_read_dc, scheme, setting);
+// A value still owed from an earlier run keeps its original; the others are read afresh.
+ActionIndices read_action(const SchemeId& scheme, PowerSetting setting, const ActionIndices& owed) {
+  ActionIndices indices = owed;
+  if (!indices.ac_index) indices.ac_index = read_index(platform_power_read_ac, scheme, setting);
+  if (!indices.dc_index) indices.dc_index = read_index(platform_power_read_dc, scheme, setting);
   return indices;
 }
 
@@ -62,9 +69,37 @@ void neutralize_action(const SchemeId& scheme, PowerSetting setting, const Actio
   if (found.dc_index) write_index(platform_power_write_dc, scheme, setting, do_nothing);
 }
 
-void restore_action(const SchemeId& scheme, PowerSetting setting, const ActionIndices& saved) {
-  if (saved.ac_index) write_index(platform_power_write_ac, scheme, setting, *saved.ac_index);
-  if (saved.dc_index) write_index(platform_power_write_dc, scheme, setting, *saved.dc_index);
+// The system no longer has the value (its scheme was deleted): nothing is left to put back.
+constexpr std::uint32_t error_file_not_found = 2;
+
+// Writes one saved value back. True when it is no longer owed: written, already as it was,
+// or, for a leftover, changed by the user since (then said).
+bool restore_value(const SchemeId& scheme, PowerSetting setting, bool dc, std::uint32_t saved,
+                   RestoreMode mode) {
+  if (mode == RestoreMode::Leftover) {
+    std::uint32_t now = 0;
+    const std::uint32_t error =
+        (dc ? platform_power_read_dc : platform_power_read_ac)(scheme, setting, &now);
+    if (error == error_file_not_found || (error == 0 && now != do_nothing && now != saved)) {
+      report_changed_since(value_name(setting, dc));
+      return true;
+    }
+    if (error != 0) {
+      report_not_put_back(value_name(setting, dc), platform_error_text(error));
+      return false;
+    }
+    if (now == saved) return true;
+  }
+  const std::uint32_t error = (dc ? platform_power_write_dc : platform_power_write_ac)(scheme, setting, saved);
+  if (error == 0) return true;
+  report_not_put_back(value_name(setting, dc), platform_error_text(error));
+  return false;
+}
+
+// Puts back what `saved` holds and leaves in it only what is still owed.
+void restore_action(const SchemeId& scheme, PowerSetting setting, ActionIndices& saved, RestoreMode mode) {
+  if (saved.ac_index && restore_value(scheme, setting, false, *saved.ac_index, mode)) saved.ac_index.reset();
+  if (saved.dc_index && restore_value(scheme, setting, true, *saved.dc_index, mode)) saved.dc_index.reset();
 }
 
 ActionIndices& slot_for(PowerSnapshot& snapshot, PowerSetting setting) {
@@ -97,8 +132,11 @@ void save_power_actions() {
   if (!scheme) return;
   PowerSnapshot snapshot;
   snapshot.scheme = *scheme;
+  std::optional<PowerSnapshot> owed = saved_power.peek();
+  // What is owed on another scheme stays as it is: one scheme at a time is held.
+  if (owed && owed->scheme != *scheme) return;
   for (const PowerSetting setting : button_settings) {
-    slot_for(snapshot, setting) = read_action(*scheme, setting);
+    slot_for(snapshot, setting) = read_action(*scheme, setting, owed ? slot_for(*owed, setting) : ActionIndices{});
   }
   saved_power.put(snapshot);
 }
@@ -109,17 +147,28 @@ void neutralize_power_actions() {
   for (const PowerSetting setting : button_settings) {
     neutralize_action(snapshot->scheme, setting, slot_for(*snapshot, setting));
   }
-  platform_power_set_active_scheme(snapshot->scheme);
+  (void)platform_power_set_active_scheme(snapshot->scheme);
 }
 
-void restore_power_actions() {
+void restore_power_actions(RestoreMode mode) {
   std::optional<PowerSnapshot> snapshot = saved_power.take();
   if (!snapshot) return;
+  const PowerSnapshot saved = *snapshot;
   for (const PowerSetting setting : button_settings) {
-    restore_action(snapshot->scheme, setting, slot_for(*snapshot, setting));
+    restore_action(snapshot->scheme, setting, slot_for(*snapshot, setting), mode);
   }
-  // Also brings back the scheme that was active at start if the user switched meanwhile.
-  platform_power_set_active_scheme(snapshot->scheme);
+  const bool owed = std::any_of(button_settings.begin(), button_settings.end(), [&](PowerSetting setting) {
+    const ActionIndices& left = slot_for(*snapshot, setting);
+    return left.ac_index || left.dc_index;
+  });
+  if (owed) saved_power.put(*snapshot);
+  // Activating the scheme again applies what was written. A live run also brings back the
+  // scheme that was active at start if the user switched meanwhile; a leftover leaves a
+  // scheme the user chose since as it is.
+  if (mode == RestoreMode::Leftover && platform_power_get_active_scheme() != saved.scheme) return;
+  if (const std::uint32_t error = platform_power_set_active_scheme(saved.scheme); error != 0) {
+    report_error("could not make the power scheme active again", platform_error_text(error));
+  }
 }
 
 }  // namespace velmora

@@ -25,6 +25,7 @@ struct PowerSnapshot {
   ActionIndices sleep_button;
   ActionIndices lid_close;
   SchemeId scheme{};
+  bool operator==(const PowerSnapshot&) const = default;
 };
 
 extern GuardSlot<PowerSnapshot> saved_power;
@@ -34,10 +35,13 @@ extern std::atomic<bool> awake_requested;
 
 void keep_awake();
 void end_keep_awake();
-// Reads the active scheme's three actions into saved_power; changes nothing.
+// Reads the active scheme's three actions into saved_power; changes nothing. A value still
+// owed by a restore that failed keeps its original.
 void save_power_actions();
 // Sets each action that was saved to do nothing.
 void neutralize_power_actions();
-void restore_power_actions();
+// Writes each saved value back (a leftover only where it still holds do-nothing) and makes
+// the scheme active again; a value whose write fails stays in the slot, owed.
+void restore_power_actions(RestoreMode mode);
 
 }  // namespace velmora

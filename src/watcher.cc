@@ -37,9 +37,7 @@ void watch_sidecar() {
   // the moment between the end of the pipe and the abandonment, which the system makes in
   // either order as it ends the process.
   if (platform_take_run_lock(run_lock_wait_ms) != LockTake::Taken) return;
-  load_saved_settings(last->settings);
-  restore_guards(Restorer::OtherThread);
-  delete_journal();
+  put_back_leftovers(last->settings);
   platform_release_run_lock();
 }
 

@@ -98,7 +98,9 @@ void launch_watcher_link(bool diagnostic) {
 void tell_watcher_all_back() {
   const std::lock_guard<std::mutex> hold(link.lock);
   if (!link.launched || link.told_done) return;
-  delete_journal();
+  // What could not be put back stays owed in the journal, for the next run; the watcher has
+  // nothing more to do either way.
+  keep_journal(saved_settings());
   send_locked(encode_all_back_record());
   link.told_done = true;
   platform_close_watcher_pipe();

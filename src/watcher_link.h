@@ -17,8 +17,9 @@ LinkStart take_run_locks();
 // journal still covers a kill.
 void launch_watcher_link(bool diagnostic);
 
-// Everything is back: deletes the journal, tells the watcher so and closes the pipe, without
-// waiting. From any thread; only the first call tells.
+// The run is over: deletes the journal, or keeps in it only what a restore could not put
+// back, tells the watcher that it has nothing to do and closes the pipe, without waiting.
+// From any thread; only the first call tells.
 void tell_watcher_all_back();
 
 // The end of the run, on the main thread: everything is back (as above), waits a bounded time

@@ -74,38 +74,69 @@ static_assert(SKF_HOTKEYACTIVE == accessibility_hotkey_active &&
               MKF_HOTKEYACTIVE == accessibility_hotkey_active &&
               HCF_HOTKEYACTIVE == accessibility_hotkey_active);
 
-// Reads one feature's structure through its SPI_GET* call and, given new flags, writes it
-// back with only dwFlags changed through its SPI_SET* call, fWinIni 0: never the profile.
-// Returns the flags read; empty when the read fails, and then nothing is written.
-template <typename Info>
-std::optional<std::uint32_t> access_flags(UINT get, UINT set, const std::uint32_t* new_flags) {
-  Info info{};
-  info.cbSize = sizeof(info);
-  if (SystemParametersInfoW(get, sizeof(info), &info, 0) == FALSE) return std::nullopt;
-  const std::uint32_t found = info.dwFlags;
-  if (new_flags != nullptr) {
-    info.dwFlags = *new_flags;
-    (void)SystemParametersInfoW(set, sizeof(info), &info, 0);
-  }
-  return found;
+// A failed call's error; some calls fail without setting one.
+std::uint32_t last_error_or_failure() {
+  const DWORD error = GetLastError();
+  return error != 0 ? error : ERROR_GEN_FAILURE;
 }
 
-std::optional<std::uint32_t> access_accessibility_flags(AccessibilityFeature feature,
-                                                        const std::uint32_t* new_flags) {
+// Reads one feature's structure through its SPI_GET* call and, given new flags, writes it
+// back with only dwFlags changed through its SPI_SET* call, fWinIni 0: never the profile.
+// The flags read go to `found`; the error of the read or the write, 0 on success.
+template <typename Info>
+std::uint32_t access_flags(UINT get, UINT set, const std::uint32_t* new_flags, std::uint32_t* found) {
+  Info info{};
+  info.cbSize = sizeof(info);
+  if (SystemParametersInfoW(get, sizeof(info), &info, 0) == FALSE) return last_error_or_failure();
+  *found = info.dwFlags;
+  if (new_flags == nullptr) return 0;
+  info.dwFlags = *new_flags;
+  if (SystemParametersInfoW(set, sizeof(info), &info, 0) == FALSE) return last_error_or_failure();
+  return 0;
+}
+
+std::uint32_t access_accessibility_flags(AccessibilityFeature feature, const std::uint32_t* new_flags,
+                                         std::uint32_t* found) {
   switch (feature) {
     case AccessibilityFeature::StickyKeys:
-      return access_flags<STICKYKEYS>(SPI_GETSTICKYKEYS, SPI_SETSTICKYKEYS, new_flags);
+      return access_flags<STICKYKEYS>(SPI_GETSTICKYKEYS, SPI_SETSTICKYKEYS, new_flags, found);
     case AccessibilityFeature::FilterKeys:
-      return access_flags<FILTERKEYS>(SPI_GETFILTERKEYS, SPI_SETFILTERKEYS, new_flags);
+      return access_flags<FILTERKEYS>(SPI_GETFILTERKEYS, SPI_SETFILTERKEYS, new_flags, found);
     case AccessibilityFeature::ToggleKeys:
-      return access_flags<TOGGLEKEYS>(SPI_GETTOGGLEKEYS, SPI_SETTOGGLEKEYS, new_flags);
+      return access_flags<TOGGLEKEYS>(SPI_GETTOGGLEKEYS, SPI_SETTOGGLEKEYS, new_flags, found);
     case AccessibilityFeature::MouseKeys:
-      return access_flags<MOUSEKEYS>(SPI_GETMOUSEKEYS, SPI_SETMOUSEKEYS, new_flags);
+      return access_flags<MOUSEKEYS>(SPI_GETMOUSEKEYS, SPI_SETMOUSEKEYS, new_flags, found);
     case AccessibilityFeature::HighContrast:
       break;
   }
   // Its scheme name is the system's string that the read points to, written back as it is.
-  return access_flags<HIGHCONTRASTW>(SPI_GETHIGHCONTRAST, SPI_SETHIGHCONTRAST, new_flags);
+  return access_flags<HIGHCONTRASTW>(SPI_GETHIGHCONTRAST, SPI_SETHIGHCONTRAST, new_flags, found);
+}
+
+// Where the power schemes' values live, in the machine's hive.
+constexpr wchar_t power_schemes_key[] = L"SYSTEM\\CurrentControlSet\\Control\\Power\\User\\PowerSchemes";
+constexpr wchar_t cryptography_key[] = L"SOFTWARE\\Microsoft\\Cryptography";
+
+int hex_digit(wchar_t c) {
+  if (c >= L'0' && c <= L'9') return c - L'0';
+  if (c >= L'a' && c <= L'f') return c - L'a' + 10;
+  if (c >= L'A' && c <= L'F') return c - L'A' + 10;
+  return -1;
+}
+
+// "xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx" as its 16 bytes in the order written; all zero for
+// anything else.
+MachineId machine_id_from_text(const wchar_t* text, std::size_t length) {
+  MachineId id{};
+  std::size_t nibble = 0;
+  for (std::size_t i = 0; i < length; ++i) {
+    if (text[i] == L'-') continue;
+    const int digit = hex_digit(text[i]);
+    if (digit < 0 || nibble >= id.size() * 2) return MachineId{};
+    id[nibble / 2] = static_cast<std::uint8_t>(id[nibble / 2] | (digit << (nibble % 2 == 0 ? 4 : 0)));
+    ++nibble;
+  }
+  return nibble == id.size() * 2 ? id : MachineId{};
 }
 
 }  // namespace
@@ -218,9 +249,28 @@ std::uint32_t platform_power_write_dc(const SchemeId& scheme, PowerSetting setti
   return PowerWriteDCValueIndex(nullptr, &guid, &GUID_SYSTEM_BUTTON_SUBGROUP, &setting_guid(setting), value);
 }
 
-void platform_power_set_active_scheme(const SchemeId& scheme) {
+std::uint32_t platform_power_set_active_scheme(const SchemeId& scheme) {
   const GUID guid = to_guid(scheme);
-  (void)PowerSetActiveScheme(nullptr, &guid);
+  return PowerSetActiveScheme(nullptr, &guid);
+}
+
+// RegFlushKey needs a handle with KEY_QUERY_VALUE; it writes the whole hive the key is in.
+void platform_flush_power_settings() {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, power_schemes_key, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return;
+  const UniqueKey owner(key);
+  (void)RegFlushKey(key);  // nothing to do if it fails: the journal then merely outlives its restore
+}
+
+MachineId platform_machine_id() {
+  wchar_t text[64] = {};
+  DWORD size = sizeof(text) - sizeof(wchar_t);
+  // The 64-bit view, where the system keeps it, whatever this build's bitness.
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, cryptography_key, L"MachineGuid", RRF_RT_REG_SZ | RRF_SUBKEY_WOW6464KEY,
+                   nullptr, text, &size) != ERROR_SUCCESS) {
+    return MachineId{};
+  }
+  return machine_id_from_text(text, wcsnlen(text, size / sizeof(wchar_t)));
 }
 
 void platform_keep_awake(bool awake) {
@@ -253,17 +303,21 @@ std::optional<bool> platform_get_beep() {
   return on != FALSE;
 }
 
-void platform_set_beep(bool on) {
+std::uint32_t platform_set_beep(bool on) {
   // fWinIni 0: the running logon only, never the user profile.
-  (void)SystemParametersInfoW(SPI_SETBEEP, on ? TRUE : FALSE, nullptr, 0);
+  if (SystemParametersInfoW(SPI_SETBEEP, on ? TRUE : FALSE, nullptr, 0) == FALSE) return last_error_or_failure();
+  return 0;
 }
 
 std::optional<std::uint32_t> platform_get_accessibility_flags(AccessibilityFeature feature) {
-  return access_accessibility_flags(feature, nullptr);
+  std::uint32_t found = 0;
+  if (access_accessibility_flags(feature, nullptr, &found) != 0) return std::nullopt;
+  return found;
 }
 
-void platform_set_accessibility_flags(AccessibilityFeature feature, std::uint32_t flags) {
-  (void)access_accessibility_flags(feature, &flags);
+std::uint32_t platform_set_accessibility_flags(AccessibilityFeature feature, std::uint32_t flags) {
+  std::uint32_t found = 0;
+  return access_accessibility_flags(feature, &flags, &found);
 }
 
 }  // namespace velmora

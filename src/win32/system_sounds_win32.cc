@@ -7,6 +7,9 @@
 #include <oleauto.h>
 #include <wrl/client.h>
 
+#include <memory>
+#include <string>
+
 #include "platform.h"
 
 namespace velmora {
@@ -45,38 +48,77 @@ bool call_failed(HRESULT result) {
   return true;
 }
 
+// What a failed call is reported as: its own error, or, for a success that handed back no
+// interface, E_POINTER.
+HRESULT failure_of(HRESULT result) { return FAILED(result) ? result : E_POINTER; }
+
+constexpr HRESULT not_found = HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+
+// A string the callee allocated with CoTaskMemAlloc, freed once.
+struct TaskMemFree {
+  void operator()(wchar_t* text) const noexcept { CoTaskMemFree(text); }
+};
+using TaskString = std::unique_ptr<wchar_t, TaskMemFree>;
+
+std::u16string to_u16(const wchar_t* text) {
+  std::u16string out;
+  for (; text != nullptr && *text != L'\0'; ++text) out.push_back(static_cast<char16_t>(*text));
+  return out;
+}
+
+// The device the mute was taken from, only while it is plugged in and enabled; or the
+// default playback device, with its id.
+HRESULT open_device(IMMDeviceEnumerator* devices, const std::u16string& id, ComPtr<IMMDevice>& device,
+                    std::u16string& found_id) {
+  if (!id.empty()) {
+    const std::wstring wide(id.begin(), id.end());
+    HRESULT result = devices->GetDevice(wide.c_str(), device.ReleaseAndGetAddressOf());
+    if (call_failed(result, device)) return failure_of(result);
+    DWORD state = 0;
+    result = device->GetState(&state);
+    if (call_failed(result)) return result;
+    if (state != DEVICE_STATE_ACTIVE) return not_found;
+    found_id = id;
+    return S_OK;
+  }
+  HRESULT result = devices->GetDefaultAudioEndpoint(eRender, eConsole, device.ReleaseAndGetAddressOf());
+  if (call_failed(result, device)) return failure_of(result);
+  wchar_t* text = nullptr;
+  result = device->GetId(&text);
+  const TaskString owner(text);
+  if (call_failed(result) || text == nullptr) return failure_of(result);
+  found_id = to_u16(text);
+  return S_OK;
+}
+
 }  // namespace
 
 // Every ComPtr below is declared in the order its interface is obtained, so leaving the
 // function on any path releases them last obtained first.
-std::optional<bool> system_sounds_mute_with(CreateInstanceFn create_instance, std::optional<bool> mute) {
+HRESULT system_sounds_mute_with(CreateInstanceFn create_instance, const std::u16string& device_id,
+                                std::optional<bool> mute, SoundsMute& found) {
   ComPtr<IMMDeviceEnumerator> devices;
-  if (call_failed(create_instance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_INPROC_SERVER,
-                                  __uuidof(IMMDeviceEnumerator), out_void(devices)),
-                  devices)) {
-    return std::nullopt;
-  }
+  HRESULT result = create_instance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_INPROC_SERVER,
+                                   __uuidof(IMMDeviceEnumerator), out_void(devices));
+  if (call_failed(result, devices)) return failure_of(result);
   ComPtr<IMMDevice> device;
-  if (call_failed(devices->GetDefaultAudioEndpoint(eRender, eConsole, device.ReleaseAndGetAddressOf()),
-                  device)) {
-    return std::nullopt;
-  }
+  std::u16string id;
+  result = open_device(devices.Get(), device_id, device, id);
+  if (FAILED(result)) return result;
   ComPtr<IAudioSessionManager2> manager;
-  if (call_failed(
-          device->Activate(__uuidof(IAudioSessionManager2), CLSCTX_INPROC_SERVER, nullptr, out_void(manager)),
-          manager)) {
-    return std::nullopt;
-  }
+  result = device->Activate(__uuidof(IAudioSessionManager2), CLSCTX_INPROC_SERVER, nullptr, out_void(manager));
+  if (call_failed(result, manager)) return failure_of(result);
   ComPtr<IAudioSessionEnumerator> sessions;
-  if (call_failed(manager->GetSessionEnumerator(sessions.ReleaseAndGetAddressOf()), sessions))
-    return std::nullopt;
+  result = manager->GetSessionEnumerator(sessions.ReleaseAndGetAddressOf());
+  if (call_failed(result, sessions)) return failure_of(result);
   int count = 0;
-  if (call_failed(sessions->GetCount(&count))) return std::nullopt;
+  result = sessions->GetCount(&count);
+  if (call_failed(result)) return result;
 
   // The matching session's two interfaces are kept past the loop: they were obtained before
   // the volume interface and must be released after it.
   ComPtr<IAudioSessionControl> found_control;
-  ComPtr<IAudioSessionControl2> found;
+  ComPtr<IAudioSessionControl2> session;
   for (int i = 0; i < count; ++i) {
     ComPtr<IAudioSessionControl> control;
     if (call_failed(sessions->GetSession(i, control.ReleaseAndGetAddressOf()), control)) continue;
@@ -90,30 +132,40 @@ std::optional<bool> system_sounds_mute_with(CreateInstanceFn create_instance, st
       // Swapped, not move-assigned: mingw-w64's ComPtr move assignment copies (an AddRef,
       // then a Release of the source), which would release this session early.
       found_control.Swap(control);
-      found.Swap(control2);
+      session.Swap(control2);
       break;
     }
     (void)call_failed(system_sounds);
   }
-  if (found.Get() == nullptr) return std::nullopt;
+  if (session.Get() == nullptr) return not_found;
 
   ComPtr<ISimpleAudioVolume> volume;
-  if (call_failed(found->QueryInterface(__uuidof(ISimpleAudioVolume), out_void(volume)), volume)) {
-    return std::nullopt;
-  }
+  result = session->QueryInterface(__uuidof(ISimpleAudioVolume), out_void(volume));
+  if (call_failed(result, volume)) return failure_of(result);
   BOOL was_muted = FALSE;
-  if (call_failed(volume->GetMute(&was_muted))) return std::nullopt;
+  result = volume->GetMute(&was_muted);
+  if (call_failed(result)) return result;
   // A failed SetMute leaves nothing to restore, so the state read is not reported either.
-  if (mute && call_failed(volume->SetMute(*mute ? TRUE : FALSE, nullptr))) return std::nullopt;
-  return was_muted != FALSE;
+  if (mute) {
+    result = volume->SetMute(*mute ? TRUE : FALSE, nullptr);
+    if (call_failed(result)) return result;
+  }
+  found = SoundsMute{std::move(id), was_muted != FALSE};
+  return S_OK;
 }
 
-std::optional<bool> platform_get_system_sounds_mute() {
-  return system_sounds_mute_with(&CoCreateInstance, std::nullopt);
+std::optional<SoundsMute> platform_get_system_sounds_mute() {
+  SoundsMute found;
+  if (FAILED(system_sounds_mute_with(&CoCreateInstance, u"", std::nullopt, found))) return std::nullopt;
+  return found;
 }
 
-std::optional<bool> platform_set_system_sounds_mute(bool mute) {
-  return system_sounds_mute_with(&CoCreateInstance, mute);
+std::uint32_t platform_set_system_sounds_mute(const std::u16string& device, bool mute, bool* was_muted) {
+  SoundsMute found;
+  const HRESULT result = system_sounds_mute_with(&CoCreateInstance, device, mute, found);
+  if (FAILED(result)) return static_cast<std::uint32_t>(result);
+  *was_muted = found.muted;
+  return 0;
 }
 
 }  // namespace velmora

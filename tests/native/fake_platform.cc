@@ -42,7 +42,14 @@ struct Script {
   std::optional<ClipRect> clip;  // empty: free
   std::int32_t width = 1920;
   std::int32_t height = 1080;
-  std::optional<bool> mute_result = false;
+  std::optional<bool> mute_result = false;  // the default device's session; empty: none found
+  std::u16string default_device = fake::fake_device;
+  bool device_gone = false;
+  bool device_gone_at_restore = false;
+  std::uint32_t set_beep_error = 0;
+  std::uint32_t set_accessibility_error = 0;
+  std::uint32_t set_active_scheme_error = 0;
+  MachineId machine = fake::fake_machine;
   bool com_apartment_entered = true;
   fake::HookScript hook = fake::HookScript::ReportAndWaitForQuit;
   int post_quit_failures = 0;
@@ -99,6 +106,14 @@ std::uint32_t power_read(const char* call, const SchemeId& scheme, PowerSetting 
   // A failed read leaves junk behind, which must never be saved.
   *value = result == 0 ? read : 0xDEAD;
   return result;
+}
+
+// A write that succeeds is what the next read finds.
+std::uint32_t power_write(PowerSetting setting, bool dc, std::uint32_t value) {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  const std::uint32_t error = script.write_errors[{setting, dc}];
+  if (error == 0) script.reads[{setting, dc}] = {0, value};
+  return error;
 }
 
 }  // namespace
@@ -219,18 +234,25 @@ std::uint32_t platform_power_read_dc(const SchemeId& scheme, PowerSetting settin
 
 std::uint32_t platform_power_write_ac(const SchemeId& scheme, PowerSetting setting, std::uint32_t value) {
   record(power_record("power_write_ac", scheme, setting) + " " + std::to_string(value));
-  const std::lock_guard<std::mutex> hold(state_lock);
-  return script.write_errors[{setting, false}];
+  return power_write(setting, false, value);
 }
 
 std::uint32_t platform_power_write_dc(const SchemeId& scheme, PowerSetting setting, std::uint32_t value) {
   record(power_record("power_write_dc", scheme, setting) + " " + std::to_string(value));
-  const std::lock_guard<std::mutex> hold(state_lock);
-  return script.write_errors[{setting, true}];
+  return power_write(setting, true, value);
 }
 
-void platform_power_set_active_scheme(const SchemeId& scheme) {
+std::uint32_t platform_power_set_active_scheme(const SchemeId& scheme) {
   record(scheme == fake::fake_scheme ? "power_set_active_scheme" : "power_set_active_scheme (other scheme)");
+  const std::lock_guard<std::mutex> hold(state_lock);
+  return script.set_active_scheme_error;
+}
+
+void platform_flush_power_settings() { record("flush_power_settings"); }
+
+MachineId platform_machine_id() {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  return script.machine;
 }
 
 void platform_keep_awake(bool awake) { record(awake ? "keep_awake 1" : "keep_awake 0"); }
@@ -289,10 +311,12 @@ std::optional<std::uint32_t> platform_get_accessibility_flags(AccessibilityFeatu
   return script.accessibility.at(static_cast<std::size_t>(feature));
 }
 
-void platform_set_accessibility_flags(AccessibilityFeature feature, std::uint32_t flags) {
+std::uint32_t platform_set_accessibility_flags(AccessibilityFeature feature, std::uint32_t flags) {
   record(std::string("set_accessibility_flags ") + feature_name(feature) + " " + std::to_string(flags));
   const std::lock_guard<std::mutex> hold(state_lock);
+  if (script.set_accessibility_error != 0) return script.set_accessibility_error;
   script.accessibility.at(static_cast<std::size_t>(feature)) = flags;
+  return 0;
 }
 
 std::optional<bool> platform_get_beep() {
@@ -301,22 +325,34 @@ std::optional<bool> platform_get_beep() {
   return script.beep;
 }
 
-void platform_set_beep(bool on) {
+std::uint32_t platform_set_beep(bool on) {
   record(on ? "set_beep 1" : "set_beep 0");
   const std::lock_guard<std::mutex> hold(state_lock);
+  if (script.set_beep_error != 0) return script.set_beep_error;
   script.beep = on;
+  return 0;
 }
 
-std::optional<bool> platform_get_system_sounds_mute() {
+std::optional<SoundsMute> platform_get_system_sounds_mute() {
   record("get_system_sounds_mute");
   const std::lock_guard<std::mutex> hold(state_lock);
-  return script.mute_result;
+  if (!script.mute_result) return std::nullopt;
+  return SoundsMute{script.default_device, *script.mute_result};
 }
 
-std::optional<bool> platform_set_system_sounds_mute(bool mute) {
-  record(mute ? "set_system_sounds_mute 1" : "set_system_sounds_mute 0");
+// One device with a system-sounds session: the one named fake_device. An empty id is the
+// default device, which a journal of the first version names so.
+std::uint32_t platform_set_system_sounds_mute(const std::u16string& device, bool mute, bool* was_muted) {
+  std::string entry = mute ? "set_system_sounds_mute 1" : "set_system_sounds_mute 0";
+  if (device != fake::fake_device) entry += device.empty() ? " (default device)" : " (other device)";
+  record(entry);
   const std::lock_guard<std::mutex> hold(state_lock);
-  return script.mute_result;
+  const bool reachable = device.empty() ? script.default_device == fake::fake_device : device == fake::fake_device;
+  if (!reachable || script.device_gone || !script.mute_result) return fake::not_found;
+  if (!mute && script.device_gone_at_restore) return fake::not_found;
+  *was_muted = *script.mute_result;
+  script.mute_result = mute;
+  return 0;
 }
 
 namespace {
@@ -368,8 +404,9 @@ LockTake platform_await_instance_lock_free(unsigned wait_ms) {
 bool platform_journal_write(const std::uint8_t* data, std::size_t size, std::string& error_text) {
   const std::lock_guard<std::mutex> hold(state_lock);
   const std::vector<std::uint8_t> bytes(data, data + size);
-  const std::optional<SavedSettings> settings = decode_journal(bytes);
-  log.push_back("journal_write " + (settings ? brief(*settings) : std::string("?")));
+  const DecodedJournal decoded = decode_journal(bytes, script.machine);
+  log.push_back("journal_write " +
+                (decoded.kind == JournalKind::Ours ? brief(decoded.settings) : std::string("?")));
   if (script.journal_write_fails) {
     error_text = "fake system error";
     return false;
@@ -608,6 +645,59 @@ void set_screen(std::int32_t width, std::int32_t height) {
 void set_mute_result(std::optional<bool> result) {
   const std::lock_guard<std::mutex> hold(state_lock);
   script.mute_result = result;
+}
+
+std::optional<bool> mute_state() {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  return script.mute_result;
+}
+
+void set_default_device(std::u16string device) {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  script.default_device = std::move(device);
+}
+
+void set_device_gone(bool gone) {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  script.device_gone = gone;
+}
+
+void set_device_gone_at_restore(bool gone) {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  script.device_gone_at_restore = gone;
+}
+
+void set_restore_errors(std::uint32_t beep, std::uint32_t accessibility, std::uint32_t active_scheme) {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  script.set_beep_error = beep;
+  script.set_accessibility_error = accessibility;
+  script.set_active_scheme_error = active_scheme;
+}
+
+void set_locked_state() {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  for (auto& [key, read] : script.reads) read = {0, 0};
+  script.beep = false;
+  script.mute_result = true;
+  for (std::optional<std::uint32_t>& flags : script.accessibility) {
+    if (flags) *flags &= ~accessibility_hotkey_active;
+  }
+  script.clip = ClipRect{script.width / 2, script.height / 2, script.width / 2 + 1, script.height / 2 + 1};
+}
+
+void set_machine(MachineId machine) {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  script.machine = machine;
+}
+
+std::optional<bool> beep() {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  return script.beep;
+}
+
+std::optional<std::uint32_t> accessibility_flags(AccessibilityFeature feature) {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  return script.accessibility.at(static_cast<std::size_t>(feature));
 }
 
 void set_com_apartment_entered(bool entered) {

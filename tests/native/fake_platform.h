@@ -37,6 +37,10 @@ enum class HookScript {
 
 inline constexpr std::uint32_t hook_thread_id = 4242;
 inline constexpr SchemeId fake_scheme = {0x5C, 0x4E, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14};
+inline constexpr MachineId fake_machine = {0x3A, 0x11, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0, 0xAB, 0xCD, 0xEF, 0x42};
+inline constexpr char16_t fake_device[] = u"{0.0.0.00000000}.{speakers}";
+// What the system answers for a device that is gone (E_NOTFOUND).
+inline constexpr std::uint32_t not_found = 0x80070490;
 
 // Back to the defaults below, and the units' process-wide state back to process start
 // (capture active, not diagnostic, no event sender, empty guard slots, no listener). The
@@ -75,7 +79,20 @@ void set_accessibility_flags(AccessibilityFeature feature, std::optional<std::ui
 void set_clip(std::optional<ClipRect> clip);
 void set_beep(std::optional<bool> on);                     // default on; empty: unreadable
 void set_screen(std::int32_t width, std::int32_t height);  // default 1920x1080
-void set_mute_result(std::optional<bool> result);          // default false (was not muted)
+// The default device's system-sounds session: muted or not; empty: none found. Default false.
+void set_mute_result(std::optional<bool> result);
+std::optional<bool> mute_state();                 // what that session holds now
+void set_default_device(std::u16string device);   // default fake_device
+void set_device_gone(bool gone);                  // fake_device unplugged: every call on it fails
+void set_device_gone_at_restore(bool gone);       // it reads and mutes, but every unmute fails
+// The errors of the beep's, every accessibility feature's and the scheme activation's writes.
+void set_restore_errors(std::uint32_t beep, std::uint32_t accessibility, std::uint32_t active_scheme);
+void set_machine(MachineId machine);  // default fake_machine
+// What a lock left behind when its process was killed: every power value do-nothing, the
+// beep off, the sounds muted, the shortcuts cleared, the cursor clipped to the centre pixel.
+void set_locked_state();
+std::optional<bool> beep();           // what the beep setting holds now
+std::optional<std::uint32_t> accessibility_flags(AccessibilityFeature feature);
 void set_com_apartment_entered(bool entered);              // default true
 
 // Runs a whole session with the scripted hook thread below, up to its exit; the status.

@@ -121,28 +121,35 @@ TEST_F(GuardTest, PowerSnapshotSavedAndRestored) {
     EXPECT_EQ(saved->scheme, fake::fake_scheme);
 
     fake::clear_calls();
-    restore_power_actions();
+    restore_power_actions(RestoreMode::Live);
     EXPECT_EQ(fake::calls(), c.restore);
     EXPECT_FALSE(saved_power.peek().has_value());
 
     fake::clear_calls();
-    restore_power_actions();
+    restore_power_actions(RestoreMode::Live);
     EXPECT_TRUE(fake::calls().empty()) << "a second restore finds the slot empty";
   }
 }
 
+// A write refused at the restore keeps its value owed, in the slot, for the next run; the
+// values that went back are no longer owed.
 TEST_F(GuardTest, FailedPowerWriteIsReportedAndTheRunGoesOn) {
   fake::set_power_write_error(PowerSetting::LidClose, false, 5);
   save_power_actions();
   neutralize_power_actions();
-  restore_power_actions();
-  const std::string line =
-      "velmora-sidecar: failed to write the lid-close action: fake system error (os error 5)\n";
-  EXPECT_EQ(fake::stderr_text(), line + line) << "one line for the change, one for the restore";
+  restore_power_actions(RestoreMode::Live);
+  EXPECT_EQ(fake::stderr_text(),
+            "velmora-sidecar: failed to write the lid-close action: fake system error (os error 5)\n"
+            "velmora-sidecar: could not put back the lid-close action on AC power; it is kept for the next "
+            "run: fake system error (os error 5)\n");
   const Calls calls = fake::calls();
   EXPECT_EQ(std::count(calls.begin(), calls.end(), "power_write_dc LidClose 6"), 1)
       << "the other writes still made";
   EXPECT_EQ(calls.back(), "power_set_active_scheme");
+  const std::optional<PowerSnapshot> owed = saved_power.peek();
+  ASSERT_TRUE(owed.has_value());
+  EXPECT_EQ(owed->lid_close, (ActionIndices{5, std::nullopt}));
+  EXPECT_EQ(owed->power_button, ActionIndices{});
 }
 
 TEST_F(GuardTest, UnreadableSchemeChangesNothing) {
@@ -152,7 +159,7 @@ TEST_F(GuardTest, UnreadableSchemeChangesNothing) {
   EXPECT_EQ(fake::calls(), Calls{"power_get_active_scheme"});
   EXPECT_FALSE(saved_power.peek().has_value());
   fake::clear_calls();
-  restore_power_actions();
+  restore_power_actions(RestoreMode::Live);
   EXPECT_TRUE(fake::calls().empty());
 }
 
@@ -183,8 +190,8 @@ TEST_F(GuardTest, CursorGivenBackAtMostOnceAndNeverTakenAgain) {
   keep_cursor_confined();
   EXPECT_EQ(fake::calls().back(), "clip_cursor 960 540 961 541");
   fake::clear_calls();
-  release_cursor();
-  release_cursor();
+  release_cursor(RestoreMode::Live);
+  release_cursor(RestoreMode::Live);
   EXPECT_EQ(fake::calls(), (Calls{"clip_cursor null"}));
   // Once the release has begun nothing confines it again, whoever asks.
   fake::clear_calls();
@@ -193,7 +200,7 @@ TEST_F(GuardTest, CursorGivenBackAtMostOnceAndNeverTakenAgain) {
   EXPECT_TRUE(fake::calls().empty());
   // The end of the session before the cursor was confined: a late confinement does nothing.
   fake::reset();
-  release_cursor();
+  release_cursor(RestoreMode::Live);
   save_cursor();
   take_cursor();
   keep_cursor_confined();
@@ -238,7 +245,7 @@ TEST_F(GuardTest, AccessibilityShortcutsClearedWhereTheFeatureIsOffAndPutBack) {
     }
     EXPECT_EQ(accessibility_writes(), restored);
     fake::clear_calls();
-    restore_accessibility_shortcuts();
+    restore_accessibility_shortcuts(RestoreMode::Live);
     EXPECT_TRUE(fake::calls().empty()) << "put back at most once";
   }
 }
@@ -270,15 +277,16 @@ TEST_F(GuardTest, SystemSoundsMuteSavedAndRestored) {
     fake::reset();
     fake::set_mute_result(c.found);
     save_system_sounds();
-    EXPECT_EQ(saved_mute.peek(), c.found);
+    const std::optional<SoundsMute> saved = saved_mute.peek();
+    EXPECT_EQ(saved ? std::optional<bool>(saved->muted) : std::nullopt, c.found);
     fake::clear_calls();
     mute_system_sounds();
     EXPECT_EQ(fake::calls(), c.start) << "only a session that was found is muted";
     fake::clear_calls();
-    restore_system_sounds();
+    restore_system_sounds(RestoreMode::Live);
     EXPECT_EQ(fake::calls(), c.restore);
     fake::clear_calls();
-    restore_system_sounds();
+    restore_system_sounds(RestoreMode::Live);
     EXPECT_TRUE(fake::calls().empty());
   }
 }
@@ -303,10 +311,10 @@ TEST_F(GuardTest, BeepDisabledAndRestored) {
     disable_beep();
     EXPECT_EQ(fake::calls(), c.start);
     fake::clear_calls();
-    restore_beep();
+    restore_beep(RestoreMode::Live);
     EXPECT_EQ(fake::calls(), c.restore);
     fake::clear_calls();
-    restore_beep();
+    restore_beep(RestoreMode::Live);
     EXPECT_TRUE(fake::calls().empty());
   }
 }

@@ -232,26 +232,28 @@ TEST_F(SessionDriverTest, JournalThatCannotBeWrittenIsSaidOnceAndTheRunGoesOn) {
 }
 
 // A journal left by a run that never finished goes back before anything is saved, in the
-// shutdown order; one that does not decode is deleted and never applied. A diagnostic run
-// changes nothing, so it leaves the journal to the next run that does.
+// shutdown order, and its removal comes after the power values are flushed; one that does
+// not decode is deleted and never applied. A diagnostic run changes nothing, so it leaves
+// the journal to the next run that does.
 TEST_F(SessionDriverTest, LeftoverJournalPutBackFirst) {
   SavedSettings left;
-  left.beep = false;  // the user had the beep off; the dead run turned it off again
+  left.beep = true;
   PowerSnapshot power;
   power.scheme = fake::fake_scheme;
   power.lid_close = {7, std::nullopt};
   left.power = power;
   left.cursor_confined = true;
-  const std::vector<std::uint8_t> leftover = encode_journal(left);
-  const std::vector<std::uint8_t> wrong_version = [&] {
+  const std::vector<std::uint8_t> leftover = encode_journal(fake::fake_machine, left);
+  const std::vector<std::uint8_t> no_version = [&] {
     std::vector<std::uint8_t> bytes = leftover;
-    bytes[0] = 99;
+    bytes[0] = 0;
     return bytes;
   }();
   const std::string put_back =
       "velmora-sidecar: put back the settings left changed by a run that did not finish\n";
   const std::string discarded =
       "velmora-sidecar: discarded a journal of saved settings that does not decode\n";
+  const Calls deleted = {"flush_power_settings", "journal_delete"};
   const struct {
     const char* name;
     std::vector<std::uint8_t> journal;
@@ -262,16 +264,17 @@ TEST_F(SessionDriverTest, LeftoverJournalPutBackFirst) {
       {"leftover",
        leftover,
        false,
-       {"clip_cursor null", "set_beep 0", "power_write_ac LidClose 7", "power_set_active_scheme",
-        "journal_delete"},
+       {"clip_cursor null", "set_beep 1", "power_write_ac LidClose 7", "power_set_active_scheme",
+        "flush_power_settings", "journal_delete"},
        put_back},
-      {"wrong version", wrong_version, false, {"journal_delete"}, discarded},
-      {"wrong size", {1, 'S', 0}, false, {"journal_delete"}, discarded},
+      {"no version", no_version, false, deleted, discarded},
+      {"wrong size", {1, 'S', 0}, false, deleted, discarded},
       {"diagnostic run", leftover, true, {}, ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     fake::reset();
+    fake::set_locked_state();
     if (c.diagnostic) fake::set_env(u"1");
     fake::set_journal(c.journal);
     EXPECT_EQ(fake::run_session_to_exit(), 0);
@@ -282,7 +285,8 @@ TEST_F(SessionDriverTest, LeftoverJournalPutBackFirst) {
     Calls before_hooks(lock + 1, hook_start);
     std::erase_if(before_hooks, [](const std::string& call) {
       return call.starts_with("journal_read") || call.starts_with("screen_") || call == "write_stderr" ||
-             call == "launch_watcher" || call.starts_with("com_") || call.starts_with("get_");
+             call == "launch_watcher" || call.starts_with("com_") || call.starts_with("get_") ||
+             call.starts_with("power_read") || call == "power_get_active_scheme";
     });
     EXPECT_EQ(before_hooks, c.replayed);
     EXPECT_EQ(fake::stderr_text(), c.report);
@@ -309,7 +313,8 @@ TEST_F(SessionDriverTest, RestoreOnlyRunPutsBackLeftoversAndNothingElse) {
     fake::set_env(u"1");  // diagnostic mode too, which it overrides
     SavedSettings left;
     left.beep = true;
-    if (c.leftover) fake::set_journal(encode_journal(left));
+    if (c.leftover) fake::set_journal(encode_journal(fake::fake_machine, left));
+    fake::set_locked_state();
     fake::set_locks(c.run, LockTake::Taken);
     EXPECT_EQ(fake::run_session_to_exit(), c.status);
     const Calls calls = fake::calls();

@@ -25,6 +25,19 @@ std::string as_text(const std::vector<std::uint8_t>& bytes) {
   return std::string(bytes.begin(), bytes.end());
 }
 
+// The calls that change something: a leftover's reads of what the system holds now are left out.
+Calls changes(const Calls& calls) {
+  Calls kept;
+  for (const std::string& call : calls) {
+    if (call.starts_with("get_") || call.starts_with("screen_") || call.starts_with("power_read") ||
+        call == "power_get_active_scheme" || call == "write_stderr") {
+      continue;
+    }
+    kept.push_back(call);
+  }
+  return kept;
+}
+
 SavedSettings beep_and_cursor() {
   SavedSettings settings;
   settings.beep = true;
@@ -34,19 +47,19 @@ SavedSettings beep_and_cursor() {
 
 SavedSettings everything() {
   SavedSettings settings = beep_and_cursor();
-  settings.mute = false;
+  settings.mute = SoundsMute{fake::fake_device, false};
   PowerSnapshot power;
   power.scheme = fake::fake_scheme;
   power.power_button = {7, std::nullopt};
   power.lid_close = {std::nullopt, 9};
   settings.power = power;
   settings.shortcuts = ShortcutFlags{};
-  (*settings.shortcuts)[1] = 0x7A;
+  (*settings.shortcuts)[1] = 0x7E;
   return settings;
 }
 
 const Calls everything_back = {"clip_cursor null",
-                               "set_accessibility_flags FilterKeys 122",
+                               "set_accessibility_flags FilterKeys 126",
                                "com_enter",
                                "set_system_sounds_mute 0",
                                "com_leave",
@@ -76,15 +89,18 @@ TEST_F(WatcherTest, PutsBackWhatTheLastRecordHoldsUnlessAllBack) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     fake::reset();
+    fake::set_locked_state();
+    fake::set_accessibility_flags(AccessibilityFeature::FilterKeys, 0x7A);  // the shortcut cleared
     fake::set_from_sidecar(c.chunks);
     watch_sidecar();
     Calls expected;
     if (!c.restored.empty()) {
       expected.push_back("take_run_lock 2000");
       expected.insert(expected.end(), c.restored.begin(), c.restored.end());
+      expected.push_back("flush_power_settings");
       expected.push_back("release_run_lock");
     }
-    EXPECT_EQ(fake::calls(), expected);
+    EXPECT_EQ(changes(fake::calls()), expected);
   }
 }
 
@@ -95,13 +111,15 @@ TEST_F(WatcherTest, PutsBackOnlyWhileHoldingTheDeadRunsLock) {
   for (const LockTake run_lock : {LockTake::Taken, LockTake::Held}) {
     fake::reset();
     fake::set_locks(run_lock, LockTake::Taken);
-    fake::set_journal(encode_journal(beep_and_cursor()));
+    fake::set_locked_state();
+    fake::set_journal(encode_journal(fake::fake_machine, beep_and_cursor()));
     fake::set_from_sidecar({as_text(encode_settings_record(beep_and_cursor()))});
     EXPECT_EQ(run_watcher(), 0);
-    const Calls calls = fake::calls();
+    const Calls calls = changes(fake::calls());
     if (run_lock == LockTake::Taken) {
-      EXPECT_EQ(calls, (Calls{"take_instance_lock 10000", "take_run_lock 2000", "clip_cursor null",
-                              "set_beep 1", "journal_delete", "release_run_lock", "release_instance_lock"}));
+      EXPECT_EQ(calls, (Calls{"take_instance_lock 10000", "take_run_lock 2000", "clip_cursor null", "set_beep 1",
+                              "flush_power_settings", "journal_delete", "release_run_lock",
+                              "release_instance_lock"}));
     } else {
       EXPECT_EQ(calls,
                 (Calls{"take_instance_lock 10000", "take_run_lock 2000 held", "release_instance_lock"}));

@@ -13,7 +13,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cwchar>
 #include <deque>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
@@ -41,6 +44,10 @@ enum class NullAt { Nothing, Enumerator, Device, Manager, Sessions };
 
 struct Script {
   HRESULT create = S_OK;
+  std::u16string device;  // the id asked for; empty: the default device
+  HRESULT get_device = S_OK;
+  DWORD state = DEVICE_STATE_ACTIVE;
+  HRESULT get_id = S_OK;
   HRESULT endpoint = S_OK;
   HRESULT activate = S_OK;
   HRESULT sessions = S_OK;
@@ -263,8 +270,20 @@ struct FakeDevice final : IMMDevice {
     return hand_out(world->script.activate, world->script.null_at == NullAt::Manager, &manager, out);
   }
   HRESULT STDMETHODCALLTYPE OpenPropertyStore(DWORD, IPropertyStore**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetId(LPWSTR*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetState(DWORD*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetId(LPWSTR* out) override {
+    enter("id");
+    *out = nullptr;
+    if (FAILED(world->script.get_id)) return answer(world->script.get_id);
+    static constexpr wchar_t id[] = L"{0.0.0.00000000}.{fake}";
+    *out = static_cast<LPWSTR>(CoTaskMemAlloc(sizeof(id)));
+    std::copy(std::begin(id), std::end(id), *out);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetState(DWORD* state) override {
+    enter("state");
+    *state = world->script.state;
+    return S_OK;
+  }
 };
 
 struct FakeDeviceEnumerator final : IMMDeviceEnumerator {
@@ -284,7 +303,11 @@ struct FakeDeviceEnumerator final : IMMDeviceEnumerator {
     return hand_out(world->script.endpoint, world->script.null_at == NullAt::Device, &device,
                     reinterpret_cast<void**>(out));
   }
-  HRESULT STDMETHODCALLTYPE GetDevice(LPCWSTR, IMMDevice**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetDevice(LPCWSTR id, IMMDevice** out) override {
+    enter("device");
+    if (std::u16string(id, id + std::wcslen(id)) != world->script.device) violation("GetDevice with another id");
+    return hand_out(world->script.get_device, false, &device, reinterpret_cast<void**>(out));
+  }
   HRESULT STDMETHODCALLTYPE RegisterEndpointNotificationCallback(IMMNotificationClient*) override {
     return E_NOTIMPL;
   }
@@ -313,7 +336,9 @@ std::string joined(const std::vector<std::string>& words) {
 
 struct Outcome {
   World seen;
-  std::optional<bool> result;
+  std::optional<bool> result;  // the mute state found, on success
+  HRESULT error = S_OK;
+  std::u16string device;
 };
 
 // Runs the search once against fakes built from `script`; anything amiss lands in violations.
@@ -332,7 +357,10 @@ void run(const Script& script, bool mute, Outcome& out) {
     session.volume.count.name = session.tag + ".volume";
   }
 
-  out.result = system_sounds_mute_with(&fake_create_instance, mute);
+  SoundsMute found;
+  out.error = system_sounds_mute_with(&fake_create_instance, script.device, mute, found);
+  if (SUCCEEDED(out.error)) out.result = found.muted;
+  out.device = found.device;
 
   enter("end");  // Catches an error object left pending by the last call.
   out.seen.trace.pop_back();
@@ -355,7 +383,7 @@ void run(const Script& script, bool mute, Outcome& out) {
   fake_devices = nullptr;
 }
 
-constexpr char kToCount[] = "create endpoint activate sessions count";
+constexpr char kToCount[] = "create endpoint id activate sessions count";
 
 SessionScript plain() { return {}; }
 SessionScript system_sounds(BOOL muted = FALSE) { return {.is_system = S_OK, .muted = muted}; }
@@ -463,6 +491,39 @@ TEST(SystemSoundsSearch, FollowsEachScriptedAnswer) {
   }
 }
 
+// The mute goes back to the device it was taken from: found by its id while it is active,
+// and a device that is gone says so (its value then stays owed).
+TEST(SystemSoundsSearch, FindsTheDeviceByItsIdOrSaysItIsGone) {
+  const std::string found0 = "s0 s0.control2 s0.system s0.volume s0.getmute s0.setmute(0)";
+  const struct {
+    const char* name;
+    Script script;
+    HRESULT error;
+    std::string trace;
+    std::u16string device;
+  } cases[] = {
+      {"default device: its id", {.session = {system_sounds()}}, S_OK,
+       std::string(kToCount) + " " + found0, u"{0.0.0.00000000}.{fake}"},
+      {"default device without an id", {.get_id = E_OUTOFMEMORY}, E_OUTOFMEMORY, "create endpoint id", u""},
+      {"by id, active", {.device = u"{x}", .session = {system_sounds()}}, S_OK,
+       "create device state activate sessions count " + found0, u"{x}"},
+      {"by id, gone", {.device = u"{x}", .get_device = kNotFound}, kNotFound, "create device", u""},
+      {"by id, unplugged", {.device = u"{x}", .state = DEVICE_STATE_UNPLUGGED}, kNotFound, "create device state",
+       u""},
+      {"no system-sounds session", {.session = {plain()}}, kNotFound,
+       std::string(kToCount) + " s0 s0.control2 s0.system", u""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Outcome r;
+    run(c.script, false, r);
+    EXPECT_EQ(r.error, c.error);
+    EXPECT_EQ(joined(r.seen.trace), c.trace);
+    EXPECT_TRUE(r.device == c.device);
+    EXPECT_EQ(joined(r.seen.violations), "");
+  }
+}
+
 // The error objects the fakes plant are only released if the search fetches them; the
 // check in run() sees any left behind. This case makes sure failures did plant some.
 TEST(SystemSoundsSearch, TakesErrorObjectOffTheThreadAfterEachFailure) {
@@ -486,10 +547,13 @@ TEST(SystemSoundsSearch, ReleasesLastObtainedFirst) {
   EXPECT_EQ(joined(failed.seen.releases), "error s0.volume s0 s0 sessions manager device devices");
 }
 
-// Wine has no default playback device: the real entry point must come back empty.
-TEST(SystemSoundsLive, NoDefaultDeviceUnderWineGivesNothing) {
+// Wine has no playback device: the real entry points find nothing, and a restore to a device
+// that is not there fails with the error the journal keeps it owed for.
+TEST(SystemSoundsLive, NoDeviceUnderWineGivesNothing) {
   const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  EXPECT_EQ(platform_set_system_sounds_mute(true), std::nullopt);
+  EXPECT_EQ(platform_get_system_sounds_mute(), std::nullopt);
+  bool was_muted = false;
+  EXPECT_NE(platform_set_system_sounds_mute(u"{0.0.0.00000000}.{gone}", false, &was_muted), 0u);
   if (SUCCEEDED(com)) CoUninitialize();
 }
 
