@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "guard_table.h"
-#include "platform.h"
+#include "journal_record.h"
 
 namespace velmora {
 
@@ -14,22 +14,6 @@ namespace velmora {
 // ends with its watcher (a kill of both, a power cut, a blue screen) is put back by the next
 // run. It holds saved settings only, never a key. What a restore could not put back stays
 // in it, owed, until a later run can.
-
-// A version byte, the machine it was written on, then the settings record's body.
-std::vector<std::uint8_t> encode_journal(const MachineId& machine, const SavedSettings& settings);
-
-enum class JournalKind : std::uint8_t {
-  Ours,         // this machine's, or from the first version, which kept no machine
-  OtherMachine, // carried here in a roaming profile: never applied, never deleted here
-  Newer,        // written by a newer sidecar: never applied, never deleted by this one
-  Undecodable,
-};
-struct DecodedJournal {
-  JournalKind kind = JournalKind::Undecodable;
-  std::optional<MachineId> machine;  // empty for the first version
-  SavedSettings settings;            // only for Ours and OtherMachine
-};
-DecodedJournal decode_journal(const std::vector<std::uint8_t>& bytes, const MachineId& this_machine);
 
 // Keeps the record durably, or deletes the journal when there is nothing left to put back.
 // A journal that cannot be written is said on standard error, once per run; the run goes on.

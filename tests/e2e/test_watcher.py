@@ -133,6 +133,13 @@ class Watcher(unittest.TestCase):
         self.assertLess(time.monotonic() - started, 5)
         self.assertEqual(settings(), RESTORED)
 
+    def test_clean_run_leaves_nothing_for_restore_only(self):
+        # A run that ended well deletes its journal: a restore-only run after it finds nothing.
+        first = Sidecar().expect_ready()
+        self.assertEqual(first.stop()[1], 0)
+        self.assert_put_back()
+        self.assertEqual(restore_only(), ([BYE], "", 0))
+
     def test_restore_only_while_a_run_locks(self):
         first = Sidecar().expect_ready()
         lines, err, status = restore_only()
