@@ -19,8 +19,8 @@ bool shortcut_to_clear(std::uint32_t flags) {
 
 const char* feature_name(std::size_t index) {
   constexpr std::array<const char*, accessibility_feature_count> names = {
-      "the StickyKeys shortcut", "the FilterKeys shortcut", "the ToggleKeys shortcut", "the MouseKeys shortcut",
-      "the HighContrast shortcut"};
+      "the StickyKeys shortcut", "the FilterKeys shortcut", "the ToggleKeys shortcut",
+      "the MouseKeys shortcut", "the HighContrast shortcut"};
   return names.at(index);
 }
 

@@ -27,8 +27,8 @@ enum class RestoreWhen : std::uint8_t { BeforeHookThreadStops, AfterHookThreadSt
 
 struct Guard {
   const char* name;
-  void (*save)();     // reads what the change will overwrite into the guard's slot
-  void (*change)();   // changes only what was saved
+  void (*save)();    // reads what the change will overwrite into the guard's slot
+  void (*change)();  // changes only what was saved
   // Takes the saved value out and writes it back, at most once; what fails goes back into
   // the slot, still owed.
   void (*restore)(RestoreMode mode);

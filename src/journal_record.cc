@@ -41,7 +41,8 @@ DecodedJournal decode_journal(const std::vector<std::uint8_t>& bytes, const Mach
   }
   if (!settings) return undecodable();
   journal.settings = std::move(*settings);
-  journal.kind = journal.machine && *journal.machine != this_machine ? JournalKind::OtherMachine : JournalKind::Ours;
+  journal.kind =
+      journal.machine && *journal.machine != this_machine ? JournalKind::OtherMachine : JournalKind::Ours;
   return journal;
 }
 

@@ -16,9 +16,9 @@ namespace velmora {
 std::vector<std::uint8_t> encode_journal(const MachineId& machine, const SavedSettings& settings);
 
 enum class JournalKind : std::uint8_t {
-  Ours,         // this machine's, or from the first version, which kept no machine
-  OtherMachine, // carried here in a roaming profile: never applied, never deleted here
-  Newer,        // written by a newer sidecar: never applied, never deleted by this one
+  Ours,          // this machine's, or from the first version, which kept no machine
+  OtherMachine,  // carried here in a roaming profile: never applied, never deleted here
+  Newer,         // written by a newer sidecar: never applied, never deleted by this one
   Undecodable,
 };
 struct DecodedJournal {

@@ -78,8 +78,7 @@ bool restore_value(const SchemeId& scheme, PowerSetting setting, bool dc, std::u
                    RestoreMode mode) {
   if (mode == RestoreMode::Leftover) {
     std::uint32_t now = 0;
-    const std::uint32_t error =
-        (dc ? platform_power_read_dc : platform_power_read_ac)(scheme, setting, &now);
+    const std::uint32_t error = (dc ? platform_power_read_dc : platform_power_read_ac)(scheme, setting, &now);
     if (error == error_file_not_found || (error == 0 && now != do_nothing && now != saved)) {
       report_changed_since(value_name(setting, dc));
       return true;
@@ -90,7 +89,8 @@ bool restore_value(const SchemeId& scheme, PowerSetting setting, bool dc, std::u
     }
     if (now == saved) return true;
   }
-  const std::uint32_t error = (dc ? platform_power_write_dc : platform_power_write_ac)(scheme, setting, saved);
+  const std::uint32_t error =
+      (dc ? platform_power_write_dc : platform_power_write_ac)(scheme, setting, saved);
   if (error == 0) return true;
   report_not_put_back(value_name(setting, dc), platform_error_text(error));
   return false;
@@ -136,7 +136,8 @@ void save_power_actions() {
   // What is owed on another scheme stays as it is: one scheme at a time is held.
   if (owed && owed->scheme != *scheme) return;
   for (const PowerSetting setting : button_settings) {
-    slot_for(snapshot, setting) = read_action(*scheme, setting, owed ? slot_for(*owed, setting) : ActionIndices{});
+    slot_for(snapshot, setting) =
+        read_action(*scheme, setting, owed ? slot_for(*owed, setting) : ActionIndices{});
   }
   saved_power.put(snapshot);
 }

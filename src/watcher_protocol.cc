@@ -57,7 +57,8 @@ struct BodyReader {
   std::uint32_t little_endian(std::size_t size) {
     const std::uint8_t* in = take(size);
     std::uint32_t value = 0;
-    for (std::size_t i = 0; in != nullptr && i < size; ++i) value |= static_cast<std::uint32_t>(in[i]) << (8 * i);
+    for (std::size_t i = 0; in != nullptr && i < size; ++i)
+      value |= static_cast<std::uint32_t>(in[i]) << (8 * i);
     return value;
   }
   std::optional<std::uint32_t> optional_u32() {
@@ -108,7 +109,8 @@ std::u16string read_device(BodyReader& in) {
   const std::uint32_t length = in.little_endian(2);
   if (length > max_device_id_length) in.bad = true;
   std::u16string device;
-  for (std::uint32_t i = 0; i < length && !in.bad; ++i) device.push_back(static_cast<char16_t>(in.little_endian(2)));
+  for (std::uint32_t i = 0; i < length && !in.bad; ++i)
+    device.push_back(static_cast<char16_t>(in.little_endian(2)));
   return device;
 }
 

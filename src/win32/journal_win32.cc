@@ -44,7 +44,8 @@ std::optional<std::vector<std::uint8_t>> read_value(HKEY key, const wchar_t* nam
   LSTATUS status = RegQueryValueExW(key, name, nullptr, &type, nullptr, &size);
   if (status == ERROR_FILE_NOT_FOUND) return std::nullopt;
   // Something stands there that is no journal of ours: an empty one, which does not decode.
-  if (status != ERROR_SUCCESS || type != REG_BINARY || size > largest_journal) return std::vector<std::uint8_t>{};
+  if (status != ERROR_SUCCESS || type != REG_BINARY || size > largest_journal)
+    return std::vector<std::uint8_t>{};
   std::vector<std::uint8_t> bytes(size);
   status = RegQueryValueExW(key, name, nullptr, &type, bytes.data(), &size);
   if (status != ERROR_SUCCESS) return std::vector<std::uint8_t>{};
@@ -77,7 +78,8 @@ bool platform_journal_write(const std::uint8_t* data, std::size_t size, std::str
 std::optional<std::vector<std::uint8_t>> platform_journal_read() {
   const UniqueKey key = open_key(KEY_QUERY_VALUE);
   if (!key) return std::nullopt;
-  if (std::optional<std::vector<std::uint8_t>> own = read_value(key.get(), journal_value().c_str())) return own;
+  if (std::optional<std::vector<std::uint8_t>> own = read_value(key.get(), journal_value().c_str()))
+    return own;
   return read_value(key.get(), legacy_value);
 }
 

@@ -266,8 +266,8 @@ MachineId platform_machine_id() {
   wchar_t text[64] = {};
   DWORD size = sizeof(text) - sizeof(wchar_t);
   // The 64-bit view, where the system keeps it, whatever this build's bitness.
-  if (RegGetValueW(HKEY_LOCAL_MACHINE, cryptography_key, L"MachineGuid", RRF_RT_REG_SZ | RRF_SUBKEY_WOW6464KEY,
-                   nullptr, text, &size) != ERROR_SUCCESS) {
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, cryptography_key, L"MachineGuid",
+                   RRF_RT_REG_SZ | RRF_SUBKEY_WOW6464KEY, nullptr, text, &size) != ERROR_SUCCESS) {
     return MachineId{};
   }
   return machine_id_from_text(text, wcsnlen(text, size / sizeof(wchar_t)));
@@ -305,7 +305,8 @@ std::optional<bool> platform_get_beep() {
 
 std::uint32_t platform_set_beep(bool on) {
   // fWinIni 0: the running logon only, never the user profile.
-  if (SystemParametersInfoW(SPI_SETBEEP, on ? TRUE : FALSE, nullptr, 0) == FALSE) return last_error_or_failure();
+  if (SystemParametersInfoW(SPI_SETBEEP, on ? TRUE : FALSE, nullptr, 0) == FALSE)
+    return last_error_or_failure();
   return 0;
 }
 

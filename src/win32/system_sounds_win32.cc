@@ -106,7 +106,8 @@ HRESULT system_sounds_mute_with(CreateInstanceFn create_instance, const std::u16
   result = open_device(devices.Get(), device_id, device, id);
   if (FAILED(result)) return result;
   ComPtr<IAudioSessionManager2> manager;
-  result = device->Activate(__uuidof(IAudioSessionManager2), CLSCTX_INPROC_SERVER, nullptr, out_void(manager));
+  result =
+      device->Activate(__uuidof(IAudioSessionManager2), CLSCTX_INPROC_SERVER, nullptr, out_void(manager));
   if (call_failed(result, manager)) return failure_of(result);
   ComPtr<IAudioSessionEnumerator> sessions;
   result = manager->GetSessionEnumerator(sessions.ReleaseAndGetAddressOf());

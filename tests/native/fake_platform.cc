@@ -347,7 +347,8 @@ std::uint32_t platform_set_system_sounds_mute(const std::u16string& device, bool
   if (device != fake::fake_device) entry += device.empty() ? " (default device)" : " (other device)";
   record(entry);
   const std::lock_guard<std::mutex> hold(state_lock);
-  const bool reachable = device.empty() ? script.default_device == fake::fake_device : device == fake::fake_device;
+  const bool reachable =
+      device.empty() ? script.default_device == fake::fake_device : device == fake::fake_device;
   if (!reachable || script.device_gone || !script.mute_result) return fake::not_found;
   if (!mute && script.device_gone_at_restore) return fake::not_found;
   *was_muted = *script.mute_result;

@@ -81,19 +81,19 @@ void set_beep(std::optional<bool> on);                     // default on; empty:
 void set_screen(std::int32_t width, std::int32_t height);  // default 1920x1080
 // The default device's system-sounds session: muted or not; empty: none found. Default false.
 void set_mute_result(std::optional<bool> result);
-std::optional<bool> mute_state();                 // what that session holds now
-void set_default_device(std::u16string device);   // default fake_device
-void set_device_gone(bool gone);                  // fake_device unplugged: every call on it fails
-void set_device_gone_at_restore(bool gone);       // it reads and mutes, but every unmute fails
+std::optional<bool> mute_state();                // what that session holds now
+void set_default_device(std::u16string device);  // default fake_device
+void set_device_gone(bool gone);                 // fake_device unplugged: every call on it fails
+void set_device_gone_at_restore(bool gone);      // it reads and mutes, but every unmute fails
 // The errors of the beep's, every accessibility feature's and the scheme activation's writes.
 void set_restore_errors(std::uint32_t beep, std::uint32_t accessibility, std::uint32_t active_scheme);
 void set_machine(MachineId machine);  // default fake_machine
 // What a lock left behind when its process was killed: every power value do-nothing, the
 // beep off, the sounds muted, the shortcuts cleared, the cursor clipped to the centre pixel.
 void set_locked_state();
-std::optional<bool> beep();           // what the beep setting holds now
+std::optional<bool> beep();  // what the beep setting holds now
 std::optional<std::uint32_t> accessibility_flags(AccessibilityFeature feature);
-void set_com_apartment_entered(bool entered);              // default true
+void set_com_apartment_entered(bool entered);  // default true
 
 // Runs a whole session with the scripted hook thread below, up to its exit; the status.
 int run_session_to_exit();

@@ -84,8 +84,8 @@ TEST_F(LeftoversTest, PutBackOnlyWhereTheLocksValueStandsAndFailuresStayOwed) {
     std::string report;
     std::optional<SavedSettings> journal;
   } cases[] = {
-      {"the lock's values stand",
-       [] {},
+      {"the lock's values stand; the default device changed since",
+       [] { fake::set_default_device(u"{0.0.0.00000000}.{headphones}"); },
        {"clip_cursor null", "set_accessibility_flags StickyKeys 4", "set_system_sounds_mute 0", "set_beep 1",
         "power_write_ac PowerButton 1", "power_set_active_scheme", "flush_power_settings", "journal_delete"},
        "",
@@ -111,7 +111,8 @@ TEST_F(LeftoversTest, PutBackOnlyWhereTheLocksValueStandsAndFailuresStayOwed) {
          fake::set_power_write_error(PowerSetting::PowerButton, false, 7);
        },
        {"clip_cursor null", "set_accessibility_flags StickyKeys 4", "set_system_sounds_mute 0", "set_beep 1",
-        "power_write_ac PowerButton 1", "power_set_active_scheme", "journal_write power 1 mute 1 beep 1 cursor 0"},
+        "power_write_ac PowerButton 1", "power_set_active_scheme",
+        "journal_write power 1 mute 1 beep 1 cursor 0"},
        "velmora-sidecar: could not put back the StickyKeys shortcut" + owed + "6)\n" +
            "velmora-sidecar: could not put back the system sounds' mute" + owed + "2147943568)\n" +
            "velmora-sidecar: could not put back the beep" + owed + "5)\n" +
@@ -168,12 +169,14 @@ TEST_F(LeftoversTest, FailedRestoreIsSaidKeptAndTriedAgainByTheNextRun) {
   fake::set_mute_result(true);
   fake::set_device_gone_at_restore(true);
   EXPECT_EQ(fake::run_session_to_exit(), 0);
-  EXPECT_TRUE(in_order(fake::calls(), {"hook_thread_start", "power_write_ac PowerButton 0", ready_line, bye_line}));
+  EXPECT_TRUE(
+      in_order(fake::calls(), {"hook_thread_start", "power_write_ac PowerButton 0", ready_line, bye_line}));
   EXPECT_EQ(journal_now(), owed) << "never saved over";
 
   // Plugged in again: put back by a restore-only run, and nothing is left.
   EXPECT_EQ(next_run(true), 0);
-  EXPECT_TRUE(in_order(fake::calls(), {"set_system_sounds_mute 0", "flush_power_settings", "journal_delete"}));
+  EXPECT_TRUE(
+      in_order(fake::calls(), {"set_system_sounds_mute 0", "flush_power_settings", "journal_delete"}));
   EXPECT_EQ(fake::mute_state(), false);
   EXPECT_FALSE(fake::journal().has_value());
 }
@@ -184,9 +187,10 @@ TEST_F(LeftoversTest, RunAfterLeftoversHoldsAWholeLock) {
   fake::set_locked_state();
   fake::set_journal(encode_journal(fake::fake_machine, record()));
   EXPECT_EQ(fake::run_session_to_exit(), 0);
-  EXPECT_TRUE(in_order(fake::calls(), {"clip_cursor null", "journal_delete", "hook_thread_start",
-                                       "set_beep 0", "set_system_sounds_mute 1", "clip_cursor 960 540 961 541",
-                                       ready_line, "clip_cursor null", bye_line}));
+  EXPECT_TRUE(in_order(
+      fake::calls(),
+      {"clip_cursor null", "journal_delete", "hook_thread_start", "set_beep 0", "set_system_sounds_mute 1",
+       "clip_cursor 960 540 961 541", ready_line, "clip_cursor null", bye_line}));
 }
 
 // A run that ended well leaves nothing: a restore-only run after it has nothing to say.

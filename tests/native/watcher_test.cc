@@ -117,8 +117,8 @@ TEST_F(WatcherTest, PutsBackOnlyWhileHoldingTheDeadRunsLock) {
     EXPECT_EQ(run_watcher(), 0);
     const Calls calls = changes(fake::calls());
     if (run_lock == LockTake::Taken) {
-      EXPECT_EQ(calls, (Calls{"take_instance_lock 10000", "take_run_lock 2000", "clip_cursor null", "set_beep 1",
-                              "flush_power_settings", "journal_delete", "release_run_lock",
+      EXPECT_EQ(calls, (Calls{"take_instance_lock 10000", "take_run_lock 2000", "clip_cursor null",
+                              "set_beep 1", "flush_power_settings", "journal_delete", "release_run_lock",
                               "release_instance_lock"}));
     } else {
       EXPECT_EQ(calls,

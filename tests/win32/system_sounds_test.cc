@@ -305,7 +305,8 @@ struct FakeDeviceEnumerator final : IMMDeviceEnumerator {
   }
   HRESULT STDMETHODCALLTYPE GetDevice(LPCWSTR id, IMMDevice** out) override {
     enter("device");
-    if (std::u16string(id, id + std::wcslen(id)) != world->script.device) violation("GetDevice with another id");
+    if (std::u16string(id, id + std::wcslen(id)) != world->script.device)
+      violation("GetDevice with another id");
     return hand_out(world->script.get_device, false, &device, reinterpret_cast<void**>(out));
   }
   HRESULT STDMETHODCALLTYPE RegisterEndpointNotificationCallback(IMMNotificationClient*) override {
@@ -502,16 +503,28 @@ TEST(SystemSoundsSearch, FindsTheDeviceByItsIdOrSaysItIsGone) {
     std::string trace;
     std::u16string device;
   } cases[] = {
-      {"default device: its id", {.session = {system_sounds()}}, S_OK,
-       std::string(kToCount) + " " + found0, u"{0.0.0.00000000}.{fake}"},
+      {"default device: its id",
+       {.session = {system_sounds()}},
+       S_OK,
+       std::string(kToCount) + " " + found0,
+       u"{0.0.0.00000000}.{fake}"},
       {"default device without an id", {.get_id = E_OUTOFMEMORY}, E_OUTOFMEMORY, "create endpoint id", u""},
-      {"by id, active", {.device = u"{x}", .session = {system_sounds()}}, S_OK,
-       "create device state activate sessions count " + found0, u"{x}"},
+      {"by id, active",
+       {.device = u"{x}", .session = {system_sounds()}},
+       S_OK,
+       "create device state activate sessions count " + found0,
+       u"{x}"},
       {"by id, gone", {.device = u"{x}", .get_device = kNotFound}, kNotFound, "create device", u""},
-      {"by id, unplugged", {.device = u"{x}", .state = DEVICE_STATE_UNPLUGGED}, kNotFound, "create device state",
+      {"by id, unplugged",
+       {.device = u"{x}", .state = DEVICE_STATE_UNPLUGGED},
+       kNotFound,
+       "create device state",
        u""},
-      {"no system-sounds session", {.session = {plain()}}, kNotFound,
-       std::string(kToCount) + " s0 s0.control2 s0.system", u""},
+      {"no system-sounds session",
+       {.session = {plain()}},
+       kNotFound,
+       std::string(kToCount) + " s0 s0.control2 s0.system",
+       u""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
