@@ -1,0 +1,54 @@
+// The README's recipes, compiled as an Electron app would, exactOptionalPropertyTypes included.
+import * as path from 'node:path';
+import { app, BrowserWindow, dialog } from 'electron';
+import { isSupported, restoreLeftovers, startSidecar } from 'velmora-sidecar';
+import type { Sidecar } from 'velmora-sidecar';
+
+// At the app's start: leftovers first, where the lock can run at all.
+export const canClean = isSupported();
+void app.whenReady().then(async () => {
+  if (canClean) await restoreLeftovers().catch((err) => console.warn(err.code, err.message));
+});
+
+// A lock whose quit-time stop shows a small window, and says so when it had to kill.
+export async function lock(): Promise<Sidecar> {
+  let restoring: BrowserWindow | undefined;
+  const sidecar = await startSidecar({
+    app,
+    quitTimeoutMs: 15000,
+    onStopping: () => {
+      restoring = new BrowserWindow({ width: 320, height: 120, frame: false, resizable: false, alwaysOnTop: true });
+      void restoring.loadURL('data:text/html,<p style="font:14px sans-serif">Restoring your keyboard…</p>');
+    },
+    onStopped: async (result) => {
+      restoring?.destroy();
+      if (result.outcome === 'killed') {
+        await dialog.showMessageBox({ type: 'warning', message: 'Your settings are being put back in the background.' });
+      }
+    },
+  });
+  sidecar.on('key', ({ vk, down }) => console.log(vk, down));
+  return sidecar;
+}
+
+// An app's own question on before-quit: the binding stops the lock only on a quit nobody cancels.
+export async function askedLock(): Promise<Sidecar> {
+  let confirmed = false;
+  const sidecar = await startSidecar({ app, stopOn: 'before-quit' });
+  app.on('before-quit', (event) => {
+    if (confirmed || sidecar.state === 'exited') return;
+    event.preventDefault();
+    void dialog.showMessageBox({ message: 'Quit while the lock holds?', buttons: ['Quit', 'Cancel'] })
+      .then(({ response }) => {
+        if (response !== 0) return;
+        confirmed = true;
+        app.quit();
+      });
+  });
+  return sidecar;
+}
+
+// A path chosen by the app, or left to the default places.
+export function withOwnCopy(folder: string | undefined): Promise<Sidecar> {
+  return startSidecar({ app, path: folder === undefined ? undefined : path.join(folder, 'velmora-sidecar.exe') });
+}
