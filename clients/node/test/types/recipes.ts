@@ -11,24 +11,22 @@ void app.whenReady().then(async () => {
 });
 
 // A lock whose quit-time stop shows a small window, and says so when it had to kill.
-export async function lock(): Promise<Sidecar> {
+export async function startLock(): Promise<Sidecar> {
   let restoring: BrowserWindow | undefined;
-  const sidecar = await startSidecar({
+  return startSidecar({
     app,
     quitTimeoutMs: 15000,
     onStopping: () => {
-      restoring = new BrowserWindow({ width: 320, height: 120, frame: false, resizable: false, alwaysOnTop: true });
-      void restoring.loadURL('data:text/html,<p style="font:14px sans-serif">Restoring your keyboard…</p>');
+      restoring = new BrowserWindow({ width: 320, height: 120, frame: false, alwaysOnTop: true });
+      void restoring.loadURL('data:text/html,<p>Restoring your keyboard…</p>');
     },
     onStopped: async (result) => {
       restoring?.destroy();
       if (result.outcome === 'killed') {
-        await dialog.showMessageBox({ type: 'warning', message: 'Your settings are being put back in the background.' });
+        await dialog.showMessageBox({ type: 'warning', message: 'Settings are put back in the background.' });
       }
     },
   });
-  sidecar.on('key', ({ vk, down }) => console.log(vk, down));
-  return sidecar;
 }
 
 // An app's own question on before-quit: the binding stops the lock only on a quit nobody cancels.
