@@ -32,8 +32,8 @@ function bindElectronApp(app, target, options = {}) {
     const deadline = quitTimeoutMs === undefined ? undefined : Date.now() + quitTimeoutMs;
     sidecarKnown
       .then(async (known) => {
-        if (!known) return;
-        if (known.state !== 'exited') notify(onStopping);
+        if (!known || known.state === 'exited') return;
+        notify(onStopping);
         const timeoutMs = deadline === undefined ? undefined : Math.max(0, deadline - Date.now());
         const result = await known.stop({ timeoutMs });
         await notify(onStopped, result);
