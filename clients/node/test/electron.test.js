@@ -90,22 +90,16 @@ test('bindElectronApp', { timeout: 30000 }, async (t) => {
   });
 
   for (const appFirst of [true, false]) {
-    await t.test(`before-quit, the app's own question ${appFirst ? 'before' : 'after'} the binding: ` +
-                 'a quit the user declines leaves the lock running', async () => {
+    await t.test(`before-quit, the app asks ${appFirst ? 'before' : 'after'} the binding: no keeps the lock`, async () => {
       const sidecar = await run('normal');
       const app = standInApp();
+      const answers = ['no', 'yes'];
       let asked = 0;
-      let answer = 'no';
-      let confirmed = false;
       const question = (event) => {
-        if (confirmed || sidecar.state === 'exited') return;
+        if (answers[asked - 1] === 'yes') return; // the app's own quit after a yes
         event.preventDefault();
-        asked += 1;
-        setImmediate(() => {
-          if (answer === 'no') return;
-          confirmed = true;
-          app.quit();
-        });
+        const answer = answers[asked++];
+        setImmediate(() => { if (answer === 'yes') app.quit(); });
       };
       if (appFirst) app.on('before-quit', question);
       bindElectronApp(app, sidecar, { stopOn: 'before-quit' });
@@ -113,7 +107,6 @@ test('bindElectronApp', { timeout: 30000 }, async (t) => {
       app.quit();
       await new Promise((resolve) => setTimeout(resolve, 100));
       assert.equal(sidecar.state, 'ready');
-      answer = 'yes';
       app.quit();
       await app.done;
       assert.equal(asked, 2, 'asked once for each quit');

@@ -80,73 +80,57 @@ try {
   // a development dependency: npm ci installs it
 }
 
-// An app's main process as Electron Forge's vite template or electron-vite lays it out,
-// bundled by esbuild as an ES module (no __dirname) with the createRequire banner that
-// CommonJS dependencies need there, in a workspace whose node_modules are hoisted above the
-// app. Electron is simulated: its resources folder, process.versions.electron, process.type
-// and an `electron` module whose app the bundle and the package share.
-const MAIN = `
-import { app } from 'electron';
+// An app's main process laid out as Forge's vite template does, bundled by esbuild as an ES
+// module (no __dirname; with the createRequire banner CommonJS packages need there), in a
+// workspace whose node_modules are hoisted above the app. Electron is simulated: its resources
+// folder, process.versions.electron, process.type, and an `electron` module with the app.
+const MAIN = `import { app } from 'electron';
 import { resolveSidecarPath } from 'velmora-sidecar';
-
 process.resourcesPath = process.env.RESOURCES;
-Object.defineProperty(process.versions, 'electron', { value: '33.2.0', enumerable: true });
+Object.defineProperty(process.versions, 'electron', { value: '33.2.0' });
 process.type = 'browser';
 app.isPackaged = process.env.PACKAGED === '1';
 try {
   console.log(JSON.stringify({ found: resolveSidecarPath(undefined, process.env.GIVE_APP ? { app } : undefined) }));
-} catch (err) {
-  console.log(JSON.stringify({ name: err.name, code: err.code, message: err.message, tried: err.tried }));
-}
-`;
+} catch ({ code, message, tried }) {
+  console.log(JSON.stringify({ code, tried, advice: /extraResources.*or pass path/.test(message) }));
+}`;
 
 test('a main process bundled as an ES module', { skip: esbuild ? false : 'no esbuild: run npm ci' }, async (t) => {
   const work = fs.mkdtempSync(path.join(os.tmpdir(), 'velmora-esm-'));
   t.after(() => fs.rmSync(work, { recursive: true, force: true }));
+  const put = (file, text) => { touch(file); fs.writeFileSync(file, text); };
   const installed = path.join(work, 'node_modules', 'velmora-sidecar');
   for (const entry of ['package.json', 'index.js', 'lib']) {
     fs.cpSync(path.join(__dirname, '..', entry), path.join(installed, entry), { recursive: true });
   }
   touch(path.join(installed, 'bin', EXE));
-  const electron = path.join(work, 'node_modules', 'electron');
-  fs.mkdirSync(electron);
-  fs.writeFileSync(path.join(electron, 'index.js'),
-                   'exports.app = { isPackaged: false, getAppPath: () => process.cwd() };\n');
+  put(path.join(work, 'node_modules', 'electron', 'index.js'),
+      'exports.app = { isPackaged: false, getAppPath: () => process.cwd() };');
   const appDir = path.join(work, 'packages', 'app');
-  fs.mkdirSync(appDir, { recursive: true });
-  fs.writeFileSync(path.join(appDir, 'package.json'), '{"name":"app","main":".vite/build/main.mjs"}\n');
-  fs.writeFileSync(path.join(appDir, 'main.mjs'), MAIN);
+  put(path.join(appDir, 'main.mjs'), MAIN);
   const bundle = path.join(appDir, '.vite', 'build', 'main.mjs');
   await esbuild.build({
     entryPoints: [path.join(appDir, 'main.mjs')], outfile: bundle, bundle: true, platform: 'node', format: 'esm',
     external: ['electron'], logLevel: 'silent',
     banner: { js: "import { createRequire } from 'node:module'; const require = createRequire(import.meta.url);" },
   });
-  const packagedResources = path.join(work, 'app-resources');
-  touch(path.join(packagedResources, EXE));
-  const devResources = path.join(work, 'electron-dist-resources');
-  fs.mkdirSync(devResources);
+  const packaged = path.join(work, 'app-resources');
+  touch(path.join(packaged, EXE));
+  const dev = path.join(work, 'electron-dist-resources');
+  const inPackage = { found: path.join(installed, 'bin', EXE) };
 
-  const run = (env) => {
-    const child = spawnSync(process.execPath, [bundle], {
-      cwd: appDir, encoding: 'utf8', timeout: 30000, env: { PATH: process.env.PATH, ...env },
-    });
-    assert.equal(child.status, 0, child.stderr);
-    return JSON.parse(child.stdout);
-  };
-
-  for (const [name, env, found] of [
-    ['packaged, with the extra resource', { RESOURCES: packagedResources, PACKAGED: '1' }, path.join(packagedResources, EXE)],
-    ['development, the app given: the hoisted package', { RESOURCES: devResources, GIVE_APP: '1' }, path.join(installed, 'bin', EXE)],
-    ['development, Electron\'s app reached by itself', { RESOURCES: devResources }, path.join(installed, 'bin', EXE)],
+  for (const [name, env, expected] of [
+    ['packaged: the extra resource', { RESOURCES: packaged, PACKAGED: '1' }, { found: path.join(packaged, EXE) }],
+    ['development, the app given: the hoisted package', { RESOURCES: dev, GIVE_APP: '1' }, inPackage],
+    ['development: Electron\'s app reached by itself', { RESOURCES: dev }, inPackage],
+    ['packaged without the extra resource: what was tried, and what to do', { RESOURCES: dev, PACKAGED: '1' },
+     { code: 'SPAWN_FAILED', tried: [path.join(dev, EXE)], advice: true }],
   ]) {
-    await t.test(name, () => assert.deepEqual(run(env), { found }));
+    await t.test(name, () => {
+      const child = spawnSync(process.execPath, [bundle], { cwd: appDir, encoding: 'utf8', timeout: 30000, env });
+      assert.equal(child.status, 0, child.stderr);
+      assert.deepEqual(JSON.parse(child.stdout), expected);
+    });
   }
-
-  await t.test('packaged without the extra resource: the places tried, and what to do', () => {
-    const { code, message, tried } = run({ RESOURCES: devResources, PACKAGED: '1' });
-    assert.equal(code, 'SPAWN_FAILED');
-    assert.deepEqual(tried, [path.join(devResources, EXE)]);
-    assert.match(message, /extraResources.*or pass path/);
-  });
 });

@@ -29,23 +29,6 @@ export async function startLock(): Promise<Sidecar> {
   });
 }
 
-// An app's own question on before-quit: the binding stops the lock only on a quit nobody cancels.
-export async function askedLock(): Promise<Sidecar> {
-  let confirmed = false;
-  const sidecar = await startSidecar({ app, stopOn: 'before-quit' });
-  app.on('before-quit', (event) => {
-    if (confirmed || sidecar.state === 'exited') return;
-    event.preventDefault();
-    void dialog.showMessageBox({ message: 'Quit while the lock holds?', buttons: ['Quit', 'Cancel'] })
-      .then(({ response }) => {
-        if (response !== 0) return;
-        confirmed = true;
-        app.quit();
-      });
-  });
-  return sidecar;
-}
-
 // A path chosen by the app, or left to the default places.
 export function withOwnCopy(folder: string | undefined): Promise<Sidecar> {
   return startSidecar({ app, path: folder === undefined ? undefined : path.join(folder, 'velmora-sidecar.exe') });
