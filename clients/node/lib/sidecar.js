@@ -328,12 +328,23 @@ function abortedBeforeStart(signal) {
 // lock while it works, so a start beside one would be refused with ALREADY_RUNNING.
 const restoring = new Set();
 
-async function restoresDone() {
-  while (restoring.size > 0) await Promise.all(restoring);
+// Resolves once none runs, or at once when the caller aborts.
+function restoresDone(signal) {
+  if (restoring.size === 0) return undefined;
+  return new Promise((resolve) => {
+    const done = () => {
+      if (signal) signal.removeEventListener('abort', done);
+      resolve();
+    };
+    if (signal) signal.addEventListener('abort', done, { once: true });
+    (async () => {
+      while (restoring.size > 0) await Promise.all(restoring);
+    })().then(done);
+  });
 }
 
 async function start(settings, spawned) {
-  await restoresDone();
+  await restoresDone(settings.signal);
   if (settings.signal && settings.signal.aborted) throw abortedBeforeStart(settings.signal);
   const child = await spawnChild(settings);
   const sidecar = new Sidecar(child, settings);

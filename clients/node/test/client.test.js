@@ -167,9 +167,13 @@ test('restoreLeftovers', { timeout: 30000 }, async (t) => {
     assert.equal(err.exitCode, 103);
   });
 
-  await t.test('a start issued while the restore runs waits for it', async () => {
+  await t.test('a start issued while the restore runs waits for it, unless aborted', async () => {
     const lock = path.join(os.tmpdir(), `velmora-instance-${process.pid}`);
     const restoring = restoreLeftovers({ command: process.execPath, args: [fake, 'instance', lock] });
+    const controller = new AbortController();
+    const cancelled = failure(run('instance', { signal: controller.signal }, lock));
+    controller.abort();
+    assert.equal(await Promise.race([cancelled.then((err) => err.code), restoring]), 'ABORTED');
     const sidecar = await run('instance', {}, lock);
     assert.equal((await restoring).outcome, 'restored');
     assert.equal((await sidecar.stop()).outcome, 'restored');
