@@ -5,7 +5,8 @@ const { EventEmitter } = require('node:events');
 const { LineSplitter } = require('./lines');
 const { SidecarError } = require('./errors');
 const { resolveSidecarPath } = require('./paths');
-const { bindElectronApp, checkBinding } = require('./electron');
+const { refuseForeignProgram } = require('./platform');
+const { bindElectronApp, checkBinding, bindingOptions } = require('./electron');
 const starts = require('./starts');
 
 const STATUS_FATAL = 101;
@@ -220,7 +221,8 @@ function describeStatus({ code, signal }) {
 function settingsFrom(options) {
   // With its own command and args the caller runs what it likes: no executable is looked for.
   const needsPath = options.command === undefined || options.args === undefined;
-  const path = needsPath ? resolveSidecarPath(options.path) : options.path;
+  const path = needsPath ? resolveSidecarPath(options.path, { app: options.app }) : options.path;
+  if (needsPath) refuseForeignProgram(path, options.command);
   const command = options.command ?? path;
   const args = options.args ?? (options.command ? [path] : []);
   const env = { ...(options.env ?? process.env) };
@@ -322,7 +324,27 @@ function abortedBeforeStart(signal) {
   return new SidecarError('ABORTED', 'aborted before the sidecar was started', { cause: signal.reason });
 }
 
+// The restores this package is running. The executable's restore-only mode holds the instance
+// lock while it works, so a start beside one would be refused with ALREADY_RUNNING.
+const restoring = new Set();
+
+// Resolves once none runs, or at once when the caller aborts.
+function restoresDone(signal) {
+  if (restoring.size === 0) return undefined;
+  return new Promise((resolve) => {
+    const done = () => {
+      if (signal) signal.removeEventListener('abort', done);
+      resolve();
+    };
+    if (signal) signal.addEventListener('abort', done, { once: true });
+    (async () => {
+      while (restoring.size > 0) await Promise.all(restoring);
+    })().then(done);
+  });
+}
+
 async function start(settings, spawned) {
+  await restoresDone(settings.signal);
   if (settings.signal && settings.signal.aborted) throw abortedBeforeStart(settings.signal);
   const child = await spawnChild(settings);
   const sidecar = new Sidecar(child, settings);
@@ -346,7 +368,7 @@ function startSidecar(options = {}) {
   let promise;
   let bind = false;
   try {
-    if (options.app !== undefined) checkBinding(options.app, options.stopOn);
+    if (options.app !== undefined) checkBinding(options.app, bindingOptions(options));
     bind = options.app !== undefined;
     promise = start(settingsFrom(options), spawned);
   } catch (err) {
@@ -354,7 +376,7 @@ function startSidecar(options = {}) {
   }
   promise.catch(() => spawned(null));
   starts.register(promise, sidecarKnown);
-  if (bind) bindElectronApp(options.app, promise, { stopOn: options.stopOn });
+  if (bind) bindElectronApp(options.app, promise, bindingOptions(options));
   return promise;
 }
 
@@ -362,7 +384,16 @@ function startSidecar(options = {}) {
 // mode: no hook, no window, it only waits for the instance lock, restores, says bye and exits.
 // An executable that says ready instead does not know that mode and has taken the lock: it is
 // stopped at once, and the call fails rather than report a restore that never happened.
-async function restoreLeftovers(options = {}) {
+// Starts issued while it runs wait for it.
+function restoreLeftovers(options = {}) {
+  const run = restore(options);
+  const settled = run.then(() => {}, () => {});
+  restoring.add(settled);
+  settled.then(() => restoring.delete(settled));
+  return run;
+}
+
+async function restore(options) {
   const settings = settingsFrom({ ...options, diagnostic: undefined });
   settings.env.VELMORA_RESTORE_ONLY = '1';
   delete settings.env.VELMORA_DIAG;

@@ -5,8 +5,10 @@
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const { once } = require('node:events');
+const fs = require('node:fs');
+const os = require('node:os');
 const path = require('node:path');
-const { startSidecar, restoreLeftovers, SidecarError } = require('..');
+const { startSidecar, restoreLeftovers, SidecarError, isSupported } = require('..');
 
 const fake = path.join(__dirname, 'fixtures', 'fake-sidecar.js');
 const run = (mode, options = {}, ...modeArgs) =>
@@ -165,9 +167,48 @@ test('restoreLeftovers', { timeout: 30000 }, async (t) => {
     assert.equal(err.exitCode, 103);
   });
 
+  await t.test('a start issued while the restore runs waits for it, unless aborted', async () => {
+    const lock = path.join(os.tmpdir(), `velmora-instance-${process.pid}`);
+    const restoring = restoreLeftovers({ command: process.execPath, args: [fake, 'instance', lock] });
+    const controller = new AbortController();
+    const cancelled = failure(run('instance', { signal: controller.signal }, lock));
+    controller.abort();
+    assert.equal(await Promise.race([cancelled.then((err) => err.code), restoring]), 'ABORTED');
+    const sidecar = await run('instance', {}, lock);
+    assert.equal((await restoring).outcome, 'restored');
+    assert.equal((await sidecar.stop()).outcome, 'restored');
+  });
+
   await t.test('an executable without the mode starts a lock: stopped, and no restore claimed', async () => {
     const err = await failure(restore('no-restore-mode'));
     assert.equal(err.code, 'RESTORE_UNSUPPORTED');
     assert.equal(err.exit.outcome, 'restored'); // the lock it took was stopped properly
   });
 });
+
+test('a Windows program where Windows is not', { skip: isSupported() ? 'this is Windows' : false, timeout: 30000 },
+  async (t) => {
+    const work = fs.mkdtempSync(path.join(os.tmpdir(), 'velmora-platform-'));
+    t.after(() => fs.rmSync(work, { recursive: true, force: true }));
+    const ran = path.join(work, 'ran');
+    const exe = path.join(work, 'velmora-sidecar.exe');
+    fs.writeFileSync(exe, `MZ\ntouch '${ran}'\n`, { mode: 0o755 }); // /bin/sh would run the second line
+
+    for (const [name, call] of [['startSidecar', startSidecar], ['restoreLeftovers', restoreLeftovers]]) {
+      await t.test(`${name}: refused before anything runs`, async () => {
+        const err = await failure(call({ path: exe }));
+        assert.equal(err.code, 'UNSUPPORTED_PLATFORM');
+        assert.match(err.message, /needs Windows/);
+        assert.equal(fs.existsSync(ran), false);
+      });
+    }
+
+    await t.test('a script, and a command of the caller\'s, still run', async () => {
+      const sidecar = await startSidecar({ path: fake, args: ['normal'] });
+      assert.equal((await sidecar.stop()).outcome, 'restored');
+      const labelled = path.join(work, 'labelled.js');
+      fs.writeFileSync(labelled, 'MZ: process.exit(3);\n');
+      assert.equal((await failure(startSidecar({ command: process.execPath, path: labelled }))).code,
+                   'EXITED_BEFORE_READY');
+    });
+  });

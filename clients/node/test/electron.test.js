@@ -1,6 +1,7 @@
 'use strict';
 // The Electron glue with a stand-in app: the quit must wait for the sidecar's bye, from the
-// first moment of start-up, and only once every window has agreed to close.
+// first moment of start-up, and only once every window has agreed to close; a quit the app
+// itself cancels is left alone; the app hears when the quit-time stop begins and ends.
 
 const test = require('node:test');
 const assert = require('node:assert/strict');
@@ -19,9 +20,9 @@ function standInApp({ windowRefuses = false } = {}) {
   app.quits = [];
   app.done = new Promise((resolve) => { app.onQuit = resolve; });
   const cancelled = (name) => {
-    const event = { prevented: false, preventDefault() { this.prevented = true; } };
+    const event = { defaultPrevented: false, preventDefault() { this.defaultPrevented = true; } };
     app.emit(name, event);
-    return event.prevented;
+    return event.defaultPrevented;
   };
   app.quit = () => {
     if (cancelled('before-quit')) return app.quits.push('held at before-quit');
@@ -86,5 +87,50 @@ test('bindElectronApp', { timeout: 30000 }, async (t) => {
     assert.equal(sidecar.state, 'ready');
     await sidecar.stop();
     assert.throws(() => bindElectronApp(app, sidecar, { stopOn: 'quit' }), TypeError);
+  });
+
+  for (const appFirst of [true, false]) {
+    await t.test(`before-quit, the app asks ${appFirst ? 'before' : 'after'} the binding: no keeps the lock`, async () => {
+      const sidecar = await run('normal');
+      const app = standInApp();
+      const answers = ['no', 'yes'];
+      let asked = 0;
+      const question = (event) => {
+        if (answers[asked - 1] === 'yes') return; // the app's own quit after a yes
+        event.preventDefault();
+        const answer = answers[asked++];
+        setImmediate(() => { if (answer === 'yes') app.quit(); });
+      };
+      if (appFirst) app.on('before-quit', question);
+      bindElectronApp(app, sidecar, { stopOn: 'before-quit' });
+      if (!appFirst) app.on('before-quit', question);
+      app.quit();
+      await new Promise((resolve) => setTimeout(resolve, 100));
+      assert.equal(sidecar.state, 'ready');
+      app.quit();
+      await app.done;
+      assert.equal(asked, 2, 'asked once for each quit');
+      assert.equal((await sidecar.exited).outcome, 'restored');
+    });
+  }
+
+  await t.test('onStopping, onStopped and quitTimeoutMs from the start call: stop, kill, then quit', async () => {
+    const app = standInApp();
+    const seen = [];
+    const sidecar = await run('deaf', {
+      app,
+      stopTimeoutMs: 10 * 60 * 1000,
+      quitTimeoutMs: 300,
+      onStopping: () => seen.push(`stopping while ${sidecar.state}`),
+      onStopped: async (result) => {
+        await new Promise((resolve) => setTimeout(resolve, 20)); // a dialog, say: the quit waits
+        seen.push(`stopped: ${result.outcome}`);
+      },
+    });
+    app.done.then(() => seen.push('quit'));
+    app.quit();
+    await app.done;
+    assert.deepEqual(seen, ['stopping while ready', 'stopped: killed', 'quit']);
+    assert.throws(() => bindElectronApp(app, sidecar, { quitTimeoutMs: -1 }), TypeError);
   });
 });

@@ -17,7 +17,7 @@ test('packing', { skip: hasNpm ? false : 'no npm', timeout: 120000 }, async (t) 
   const work = fs.mkdtempSync(path.join(os.tmpdir(), 'velmora-pack-'));
   t.after(() => fs.rmSync(work, { recursive: true, force: true }));
 
-  await t.test('a plain npm pack without bin/velmora-sidecar.exe fails and says why', () => {
+  await t.test('a plain npm pack without bin/velmora-sidecar.exe fails and says why; a dry run lists', () => {
     const copy = path.join(work, 'copy');
     fs.mkdirSync(copy);
     for (const entry of ['package.json', 'index.js', 'index.d.ts', 'README.md', 'lib', 'scripts']) {
@@ -27,6 +27,9 @@ test('packing', { skip: hasNpm ? false : 'no npm', timeout: 120000 }, async (t) 
     assert.notEqual(packed.status, 0);
     assert.match(packed.stderr, /cannot pack: no bin\/velmora-sidecar\.exe/);
     assert.deepEqual(fs.readdirSync(work).filter((name) => name.endsWith('.tgz')), []);
+    const dry = sh('npm', ['pack', '--dry-run', '--json'], copy);
+    assert.equal(dry.status, 0, dry.stderr);
+    assert.ok(JSON.parse(dry.stdout)[0].files.some((file) => file.path === 'lib/paths.js'));
   });
 
   await t.test('pack.sh from another folder: exe and README inside, source tree untouched', () => {

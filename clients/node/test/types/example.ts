@@ -39,6 +39,7 @@ async function lock(): Promise<ExitResult | null> {
     });
   } catch (err) {
     if (err instanceof SidecarError && err.code === 'ALREADY_RUNNING') return null;
+    if (err instanceof SidecarError && err.code === 'UNSUPPORTED_PLATFORM') return null;
     if (err instanceof SidecarError && err.code === 'ABORTED') console.log(err.cause, err.exitCode);
     if (err instanceof SidecarError && err.exit) console.log(err.exit.outcome, err.stderr.join('\n'));
     throw err;
@@ -68,6 +69,8 @@ async function mistakes(sidecar: Sidecar): Promise<void> {
   const outcome: 'failed' = (await sidecar.stop()).outcome;
   // @ts-expect-error no such quit event
   bindElectronApp(app, sidecar, { stopOn: 'quit' });
+  // @ts-expect-error timeouts are milliseconds
+  bindElectronApp(app, sidecar, { quitTimeoutMs: '5s' });
   // @ts-expect-error state is read-only
   sidecar.state = 'ready';
   void outcome;
