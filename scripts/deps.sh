@@ -7,7 +7,7 @@ packages=(
   g++-mingw-w64-x86-64-posix
   wine wine64 xvfb xdotool x11-utils libxtst-dev libxfixes3
   nlohmann-json3-dev googletest libgtest-dev libbenchmark-dev
-  python3 nodejs node-typescript
+  python3 nodejs
 )
 missing=()
 for package in "${packages[@]}"; do
