@@ -25,6 +25,12 @@ struct ShieldCloser {
 using UniqueShield = std::unique_ptr<std::remove_pointer_t<HWND>, ShieldCloser>;
 UniqueShield create_shield(HINSTANCE module);
 
+// Turns off, for the window, every touch and pen feedback (contact visualisation, tap,
+// double tap, press-and-hold, right tap, the pen's barrel, press-and-tap), leaving the
+// user's global settings alone. True when every call succeeded; false where the system
+// lacks SetWindowFeedbackSetting (before Windows 8, and Wine).
+bool turn_off_touch_feedback(HWND shield);
+
 // Lets pointer input through the shield to the windows beneath it, or takes it again.
 void set_shield_pass_through(HWND shield, bool pass);
 
