@@ -474,6 +474,24 @@ int print_shield() {
   return 0;
 }
 
+// What the shield answers when the tablet stack asks which pen and touch gestures it wants
+// (WM_TABLET_QUERYSYSTEMGESTURESTATUS), as hex.
+int print_gesture_status() {
+  constexpr UINT wm_tablet_querysystemgesturestatus = 0x02CC;
+  const HWND window = find_shield();
+  if (window == nullptr) {
+    print_line("absent");
+    return 1;
+  }
+  DWORD_PTR answer = 0;
+  if (SendMessageTimeoutW(window, wm_tablet_querysystemgesturestatus, 0, 0, SMTO_ABORTIFHUNG, 5000, &answer) == 0)
+    return 1;
+  char hex[32];
+  std::snprintf(hex, sizeof(hex), "0x%08llX", static_cast<unsigned long long>(answer));
+  print_line(hex);
+  return 0;
+}
+
 // A close request, as a polite taskkill sends it; prints whether the window is still there.
 int close_shield() {
   const HWND window = find_shield();
@@ -542,7 +560,7 @@ int usage() {
       "       send-session CODE [COUNT] | hotkeys-free | send-keys VK... | windows-at-points |\n"
       "       foreground | sidecar-threads | shield | close-shield | end-session 0|1 | free-clip [MS] |\n"
       "       topmost-window [MS [X Y]] | processes EXE | process-ids EXE | terminate PID... |\n"
-      "       host-sidecar EXE MS\n",
+      "       host-sidecar EXE MS | gesture-status\n",
       stderr);
   return 2;
 }
@@ -579,6 +597,7 @@ int run(int argc, char** argv) {
     return terminate_processes(ids);
   }
   if (command == "close-shield") return close_shield();
+  if (command == "gesture-status") return print_gesture_status();
   if (command == "end-session" && argc == 3) return send_end_session(number(2) != 0);
   if (command == "send-keys" && argc > 2) {
     std::vector<WORD> keys;
