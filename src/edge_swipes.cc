@@ -7,7 +7,9 @@
 namespace velmora {
 namespace {
 
-void tell_swipes_stay_on(const char* why) { report_error("the shell's edge swipes stay on during this lock", why); }
+void tell_swipes_stay_on(const char* why) {
+  report_error("the shell's edge swipes stay on during this lock", why);
+}
 
 }  // namespace
 

@@ -6,15 +6,19 @@
 namespace velmora {
 namespace {
 
-constexpr std::array<bool TouchpadSettings::*, 6> gestures = {
-    &TouchpadSettings::tap, &TouchpadSettings::tap_and_drag, &TouchpadSettings::two_finger_tap,
-    &TouchpadSettings::right_click_zone, &TouchpadSettings::pan, &TouchpadSettings::zoom};
+constexpr std::array<bool TouchpadSettings::*, 6> gestures = {&TouchpadSettings::tap,
+                                                              &TouchpadSettings::tap_and_drag,
+                                                              &TouchpadSettings::two_finger_tap,
+                                                              &TouchpadSettings::right_click_zone,
+                                                              &TouchpadSettings::pan,
+                                                              &TouchpadSettings::zoom};
 
 }  // namespace
 
 std::optional<TouchpadSettings> touchpad_to_save(const std::optional<TouchpadSettings>& found) {
   if (!found || !found->present) return std::nullopt;
-  const bool any_on = std::any_of(gestures.begin(), gestures.end(), [&](auto gesture) { return (*found).*gesture; });
+  const bool any_on =
+      std::any_of(gestures.begin(), gestures.end(), [&](auto gesture) { return (*found).*gesture; });
   return any_on ? found : std::nullopt;
 }
 
@@ -28,7 +32,8 @@ TouchpadSettings touchpad_restored(const TouchpadSettings& now, const TouchpadSe
                                    const TouchpadSettings& locked) {
   TouchpadSettings restored = now;
   for (const auto gesture : gestures) {
-    if (saved.*gesture != locked.*gesture && now.*gesture == locked.*gesture) restored.*gesture = saved.*gesture;
+    if (saved.*gesture != locked.*gesture && now.*gesture == locked.*gesture)
+      restored.*gesture = saved.*gesture;
   }
   return restored;
 }

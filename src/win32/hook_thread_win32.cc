@@ -89,8 +89,7 @@ class SessionNotification {
 // thread calls before it removes its hooks; either way before the shield is destroyed.
 class EdgeSwipeHold {
  public:
-  explicit EdgeSwipeHold(HWND shield)
-      : block_(block_edge_swipes(reinterpret_cast<std::uintptr_t>(shield))) {}
+  explicit EdgeSwipeHold(HWND shield) : block_(block_edge_swipes(reinterpret_cast<std::uintptr_t>(shield))) {}
   EdgeSwipeHold(const EdgeSwipeHold&) = delete;
   EdgeSwipeHold& operator=(const EdgeSwipeHold&) = delete;
   EdgeSwipeHold(EdgeSwipeHold&&) = delete;

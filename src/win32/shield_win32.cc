@@ -76,11 +76,17 @@ SetWindowFeedbackSettingFn find_set_window_feedback() {
   return reinterpret_cast<SetWindowFeedbackSettingFn>(reinterpret_cast<void*>(found));
 }
 
-constexpr std::array<FEEDBACK_TYPE, 11> feedback_kinds = {
-    FEEDBACK_TOUCH_CONTACTVISUALIZATION, FEEDBACK_PEN_BARRELVISUALIZATION, FEEDBACK_PEN_TAP,
-    FEEDBACK_PEN_DOUBLETAP,              FEEDBACK_PEN_PRESSANDHOLD,        FEEDBACK_PEN_RIGHTTAP,
-    FEEDBACK_TOUCH_TAP,                  FEEDBACK_TOUCH_DOUBLETAP,         FEEDBACK_TOUCH_PRESSANDHOLD,
-    FEEDBACK_TOUCH_RIGHTTAP,             FEEDBACK_GESTURE_PRESSANDTAP};
+constexpr std::array<FEEDBACK_TYPE, 11> feedback_kinds = {FEEDBACK_TOUCH_CONTACTVISUALIZATION,
+                                                          FEEDBACK_PEN_BARRELVISUALIZATION,
+                                                          FEEDBACK_PEN_TAP,
+                                                          FEEDBACK_PEN_DOUBLETAP,
+                                                          FEEDBACK_PEN_PRESSANDHOLD,
+                                                          FEEDBACK_PEN_RIGHTTAP,
+                                                          FEEDBACK_TOUCH_TAP,
+                                                          FEEDBACK_TOUCH_DOUBLETAP,
+                                                          FEEDBACK_TOUCH_PRESSANDHOLD,
+                                                          FEEDBACK_TOUCH_RIGHTTAP,
+                                                          FEEDBACK_GESTURE_PRESSANDTAP};
 
 }  // namespace
 

@@ -114,7 +114,9 @@ bool platform_set_touchpad_settings(const TouchpadSettings& settings) {
   return SystemParametersInfoW(spi_set_touchpad_parameters, sizeof(*parameters), &*parameters, 0) != FALSE;
 }
 
-std::uint32_t platform_digitizer_status() { return static_cast<std::uint32_t>(GetSystemMetrics(SM_DIGITIZER)); }
+std::uint32_t platform_digitizer_status() {
+  return static_cast<std::uint32_t>(GetSystemMetrics(SM_DIGITIZER));
+}
 
 bool platform_set_edge_swipes_blocked(std::uint64_t window, bool blocked) {
   static const SHGetPropertyStoreForWindowFn get_store = find_window_property_store();

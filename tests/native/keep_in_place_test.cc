@@ -113,13 +113,25 @@ TEST(KeepInPlaceScheduleTest, HooksCountAsLostOnlyWhenRawInputOutlastsTheirCalls
       // keyboard or mouse input and calls no low-level mouse hook.
       {"touch only", [](std::uint32_t) { return Clocks{}; }, {}},
       {"raw input alongside hook calls",
-       [](std::uint32_t now) { return Clocks{{now - 5, now - 10}, {now - 20, now - 30}}; }, {}},
+       [](std::uint32_t now) {
+         return Clocks{{now - 5, now - 10}, {now - 20, now - 30}};
+       },
+       {}},
       {"raw keys for more than a second with no keyboard hook call, the mouse hook alive",
-       [](std::uint32_t now) { return Clocks{{std::min(now, 1400U), 0}, {now, now}}; }, {3}},
+       [](std::uint32_t now) {
+         return Clocks{{std::min(now, 1400U), 0}, {now, now}};
+       },
+       {3}},
       {"raw mouse input on and on with no mouse hook call",
-       [](std::uint32_t now) { return Clocks{{}, {now, 0}}; }, {3}},
+       [](std::uint32_t now) {
+         return Clocks{{}, {now, 0}};
+       },
+       {3}},
       {"raw keys a second after the last call, not more",
-       [](std::uint32_t now) { return Clocks{{std::min(now, 1000U), 0}, {}}; }, {}},
+       [](std::uint32_t now) {
+         return Clocks{{std::min(now, 1000U), 0}, {}};
+       },
+       {}},
   };
   for (const Timeline& timeline : timelines) {
     SCOPED_TRACE(timeline.name);

@@ -484,7 +484,8 @@ int print_gesture_status() {
     return 1;
   }
   DWORD_PTR answer = 0;
-  if (SendMessageTimeoutW(window, wm_tablet_querysystemgesturestatus, 0, 0, SMTO_ABORTIFHUNG, 5000, &answer) == 0)
+  if (SendMessageTimeoutW(window, wm_tablet_querysystemgesturestatus, 0, 0, SMTO_ABORTIFHUNG, 5000,
+                          &answer) == 0)
     return 1;
   char hex[32];
   std::snprintf(hex, sizeof(hex), "0x%08llX", static_cast<unsigned long long>(answer));
