@@ -51,13 +51,6 @@ TEST_F(TouchTest, TouchpadGesturesOffAndOnlyWhatTheLockChangedGoesBack) {
   }
 }
 
-TEST_F(TouchTest, FakeTouchpadWriteKeepsWhatTheSystemFound) {
-  EXPECT_FALSE(platform_set_touchpad_settings(pad("1000000"))) << "not supported";
-  fake::set_touchpad(pad("1111111"));
-  EXPECT_TRUE(platform_set_touchpad_settings(pad("0000000")));
-  EXPECT_EQ(fake::touchpad(), pad("1000000"));
-}
-
 constexpr std::uint64_t shield = 7;
 constexpr std::uint64_t parents = 3;
 constexpr std::uint64_t parents_other = 4;
