@@ -17,9 +17,10 @@ inline constexpr UINT wm_display_changed = WM_APP + 1;
 // so it is invisible to the eye but takes every touch, pen and mouse message that would
 // reach a window, and hides the pointer over all of them, with the tablet stack's gestures
 // and feedback off. No click or touch activates it (only the hook thread does, on a touch
-// machine, for the shell's edge swipes: edge_swipes.h). Created on the calling thread, which must pump its
-// messages; null when it cannot be made. It is per-monitor DPI aware where the system allows it, so it covers
-// every physical pixel of every monitor, and it follows display and DPI changes.
+// machine, for the shell's edge swipes: edge_swipes.h). Created on the calling thread,
+// which must pump its messages; null when it cannot be made. It is per-monitor DPI aware
+// where the system allows it, so it covers every physical pixel of every monitor, and it
+// follows display and DPI changes.
 struct ShieldCloser {
   void operator()(HWND shield) const noexcept;
 };
