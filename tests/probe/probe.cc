@@ -288,7 +288,7 @@ UniqueWindow show_topmost(int width, int height) {
 int show_topmost_window(unsigned milliseconds, std::optional<POINT> also) {
   const UniqueWindow window = show_topmost(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
   if (!window) return 1;
-  pump_for(50);
+  // Read at once: a round of the sidecar may come within any few milliseconds.
   std::string line = owner_at_centre();
   const ULONGLONG until = GetTickCount64() + milliseconds;
   const char* owner = owner_at_centre();
@@ -296,7 +296,16 @@ int show_topmost_window(unsigned milliseconds, std::optional<POINT> also) {
     pump_for(50);
     owner = owner_at_centre();
   }
-  print_line(line + " " + owner + (also ? std::string(" ") + owner_at(*also) : std::string()));
+  if (also) {
+    // The sidecar puts the parent's windows back above the shield with posted moves, which
+    // the parent's thread makes when it next pumps: give them that time.
+    const ULONGLONG settle = GetTickCount64() + 1000;
+    while (std::strcmp(owner_at(*also), "sidecar") == 0 && GetTickCount64() < settle) pump_for(20);
+    line += std::string(" ") + owner + " " + owner_at(*also);
+  } else {
+    line += std::string(" ") + owner;
+  }
+  print_line(line);
   return 0;
 }
 
