@@ -26,6 +26,7 @@ add_library(sidecar_platform STATIC
   ${WIN32_DIR}/platform_win32.cc
   ${WIN32_DIR}/system_sounds_win32.cc
   ${WIN32_DIR}/thread_priority_win32.cc
+  ${WIN32_DIR}/touch_win32.cc
   ${WIN32_DIR}/watcher_process_win32.cc
 )
 target_include_directories(sidecar_platform PUBLIC ${SRC_DIR} ${WIN32_DIR})
@@ -35,6 +36,7 @@ add_library(sidecar_hook_thread STATIC
   ${WIN32_DIR}/end_of_session_win32.cc
   ${WIN32_DIR}/hook_thread_win32.cc
   ${WIN32_DIR}/keep_in_place_win32.cc
+  ${WIN32_DIR}/raw_input_win32.cc
   ${WIN32_DIR}/shield_win32.cc
 )
 target_link_libraries(sidecar_hook_thread PUBLIC sidecar_core sidecar_platform wtsapi32 dwmapi)

@@ -12,14 +12,21 @@ inline constexpr unsigned keep_in_place_ms = 500;
 // Every sixth round (3 seconds) a fresh pair of hooks: Windows removes a low-level hook
 // that once took too long without telling the program.
 inline constexpr unsigned hook_refresh_rounds = 6;
+// Raw input of a class of device that keeps coming for longer than this after its hook
+// procedure last ran means that the hook is gone.
+inline constexpr std::uint32_t hook_silence_ms = 1000;
+
+// One class of device (keyboard or mouse), in the system's millisecond ticks.
+struct InputClock {
+  // When raw input of the class last arrived; empty when none has (or raw input could not
+  // be registered). Touch and pen make none.
+  std::optional<std::uint32_t> raw_input;
+  std::uint32_t hook_call = 0;  // when its hook procedure last ran, or the hooks were installed
+};
 
 struct KeepInPlaceSchedule {
   unsigned round = 0;
-  // The system's last input time as the previous round read it: the hooks have had a
-  // whole round since to see that input.
-  std::optional<std::uint32_t> previous_input;
-  // Input up to this time was found unseen and the hooks put back for it already.
-  std::optional<std::uint32_t> handled_input;
+  std::optional<std::uint32_t> refreshed_at;  // a fresh pair counts as a call of both hooks
   bool removal_told = false;
 };
 
@@ -31,12 +38,13 @@ struct RoundSteps {
   bool tell_removal = false;  // say on standard error, once per run, that a hook was lost
 };
 
-// One round. `last_input` is the system's time of the last input event (GetLastInputInfo;
-// empty when it cannot be read), `last_hook_call` the time the hooks were last called or
-// installed, both in the system's millisecond ticks. Input that reached the system a round
-// ago and that no hook has seen since means that Windows removed a hook: the hooks are
-// put back at once rather than at the next sixth round.
-RoundSteps next_round(KeepInPlaceSchedule& schedule, std::optional<std::uint32_t> last_input,
-                      std::uint32_t last_hook_call);
+// One round at time `now`. A hook counts as lost only when raw input of its class arrived
+// more than hook_silence_ms after the hook last ran: whether Windows still delivers raw
+// input that a hook swallowed is not settled, so raw input alone proves nothing, and the
+// system's last-input time (which touch and pen advance without any mouse hook seeing
+// them) is not looked at. A lost hook puts the pair back at once rather than at the next
+// sixth round.
+RoundSteps next_round(KeepInPlaceSchedule& schedule, std::uint32_t now, const InputClock& keyboard,
+                      const InputClock& mouse);
 
 }  // namespace velmora

@@ -136,6 +136,44 @@ std::optional<std::uint32_t> platform_get_accessibility_flags(AccessibilityFeatu
 // it is now. The system's error code, 0 on success.
 std::uint32_t platform_set_accessibility_flags(AccessibilityFeature feature, std::uint32_t flags);
 
+// --- Precision touchpad ----------------------------------------------------------------
+
+// The touchpad's gestures that a cloth can set off, as the system's touchpad settings hold
+// them (TOUCHPAD_PARAMETERS), and whether a precision touchpad is there at all.
+struct TouchpadSettings {
+  bool present = false;  // touchpadPresent
+  bool tap = false;
+  bool tap_and_drag = false;
+  bool two_finger_tap = false;
+  bool right_click_zone = false;
+  bool pan = false;
+  bool zoom = false;
+  bool operator==(const TouchpadSettings&) const = default;
+};
+
+// SPI_GETTOUCHPADPARAMETERS, version 1. Empty before Windows 11 build 26100 or when the
+// call fails (no precision touchpad stack, say).
+std::optional<TouchpadSettings> platform_get_touchpad_settings();
+// Reads the whole structure again, changes only the six gesture fields, and writes it with
+// SPI_SETTOUCHPADPARAMETERS, version 1. The documentation does not say that fWinIni 0
+// keeps it out of the user's profile: a caller treats it as persisted. False when the read
+// or the write fails.
+bool platform_set_touchpad_settings(const TouchpadSettings& settings);
+
+// --- Touch screen, the shell's edge swipes and the foreground -------------------------
+
+// GetSystemMetrics(SM_DIGITIZER): the NID_* bits of the touch and pen digitizers.
+std::uint32_t platform_digitizer_status();
+// Sets PKEY_EdgeGesture_DisableTouchWhenFullscreen on the window (a handle as a number) to
+// VARIANT_TRUE, or clears it (VT_EMPTY). True when the window's property store took it.
+bool platform_set_edge_swipes_blocked(std::uint64_t window, bool blocked);
+// GetForegroundWindow; 0 when none.
+std::uint64_t platform_foreground_window();
+// SetForegroundWindow. Windows may refuse; compare with platform_foreground_window after.
+void platform_set_foreground_window(std::uint64_t window);
+// IsWindow and not IsHungAppWindow: a window that can take the foreground back.
+bool platform_window_answers(std::uint64_t window);
+
 // --- System sounds --------------------------------------------------------------------
 
 // A playback device's system-sounds session: the device's id (IMMDevice::GetId) and whether

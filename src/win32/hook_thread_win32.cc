@@ -10,11 +10,13 @@
 
 #include "click_gate.h"
 #include "cursor_clip.h"
+#include "edge_swipes.h"
 #include "hook_refresh.h"
 #include "keep_in_place_win32.h"
 #include "keyboard_filter.h"
 #include "platform.h"
 #include "process_state.h"
+#include "raw_input_win32.h"
 #include "shield_win32.h"
 #include "win32_handles.h"
 
@@ -35,6 +37,9 @@ namespace {
 ClickGate click_gate;
 UINT_PTR click_timer = 0;
 HWND current_shield = nullptr;
+// Whether raw input reaches the session window through this thread's own registration;
+// only then does its time count.
+bool raw_input_held = false;
 
 // Registers the hotkey table with no window, so WM_HOTKEY lands in this thread's queue,
 // and unregisters every identifier in ascending order whether or not it was taken.
@@ -78,6 +83,28 @@ class SessionNotification {
  private:
   HWND window_;
   bool registered_ = false;
+};
+
+// The shell's edge swipes kept off for as long as it lives, or until `end`, which the
+// thread calls before it removes its hooks; either way before the shield is destroyed.
+class EdgeSwipeHold {
+ public:
+  explicit EdgeSwipeHold(HWND shield) : block_(block_edge_swipes(reinterpret_cast<std::uintptr_t>(shield))) {}
+  EdgeSwipeHold(const EdgeSwipeHold&) = delete;
+  EdgeSwipeHold& operator=(const EdgeSwipeHold&) = delete;
+  EdgeSwipeHold(EdgeSwipeHold&&) = delete;
+  EdgeSwipeHold& operator=(EdgeSwipeHold&&) = delete;
+  ~EdgeSwipeHold() { end(); }
+
+  void end() {
+    if (ended_) return;
+    ended_ = true;
+    unblock_edge_swipes(block_, parent_window);
+  }
+
+ private:
+  EdgeSwipeBlock block_;
+  bool ended_ = false;
 };
 
 LRESULT next_hook(int code, WPARAM message, LPARAM info) {
@@ -193,7 +220,7 @@ void run_message_loop() {
 }
 
 LRESULT CALLBACK keyboard_hook(int code, WPARAM message, LPARAM info) {
-  note_hook_call();
+  note_hook_call(InputClass::Keyboard);
   if (code < 0) return next_hook(code, message, info);
   const auto* key = reinterpret_cast<const KBDLLHOOKSTRUCT*>(info);
   return keyboard_filter(code, message, key->vkCode) == HookVerdict::Swallow ? 1
@@ -201,7 +228,7 @@ LRESULT CALLBACK keyboard_hook(int code, WPARAM message, LPARAM info) {
 }
 
 LRESULT CALLBACK mouse_hook(int code, WPARAM message, LPARAM info) {
-  note_hook_call();
+  note_hook_call(InputClass::Mouse);
   if (code < 0) return next_hook(code, message, info);
   const auto* mouse = reinterpret_cast<const MSLLHOOKSTRUCT*>(info);
   MouseSource source = MouseSource::Physical;
@@ -228,6 +255,10 @@ LRESULT CALLBACK session_window_proc(HWND window, UINT message, WPARAM wparam, L
     note_session_locked(false);
     return 0;
   }
+  if (const std::optional<InputClass> device = raw_input_class(message, lparam); device && raw_input_held) {
+    note_raw_input(*device);
+  }
+  // WM_INPUT too: DefWindowProcW frees what the system kept for it.
   return DefWindowProcW(window, message, wparam, lparam);
 }
 
@@ -257,6 +288,8 @@ void hook_thread_body(std::promise<HookThreadReport> report_sender) {
   const UniqueWindow window(CreateWindowExW(0, session_window_class, nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE,
                                             nullptr, module, nullptr));
   SessionNotification notification(window.get());
+  const RawInputRegistration raw_input(window.get());
+  raw_input_held = raw_input.held();
 
   // Outside diagnostic mode the screen is shielded from before `ready` until this thread
   // ends, which is before the main thread frees the cursor. Being a top-level window, the
@@ -270,6 +303,9 @@ void hook_thread_body(std::promise<HookThreadReport> report_sender) {
     hidden_cursor.emplace();
   }
   current_shield = shield.get();
+  // Shell calls come before the hooks, so that none stands in a hook procedure's way.
+  std::optional<EdgeSwipeHold> edge_swipes;
+  if (shield) edge_swipes.emplace(shield.get());
 
   // The hooks come last, once everything they rely on is there, so that the system is
   // never left waiting on a hook whose thread is still busy making windows.
@@ -291,7 +327,12 @@ void hook_thread_body(std::promise<HookThreadReport> report_sender) {
   send_report(report_sender, HookThreadReport{thread_id, std::nullopt});
   run_message_loop();
   stop_keep_in_place();
+  // The property is cleared and the foreground handed back first; the hooks go as the
+  // thread's parts are destroyed, the shield after them, and the main thread frees the
+  // cursor once this thread has ended.
+  if (edge_swipes) edge_swipes->end();
   current_shield = nullptr;
+  raw_input_held = false;
 }
 
 }  // namespace velmora

@@ -17,7 +17,8 @@
 
 namespace velmora {
 
-std::atomic<std::uint32_t> last_hook_call{0};
+std::atomic<std::uint32_t> last_keyboard_hook_call{0};
+std::atomic<std::uint32_t> last_mouse_hook_call{0};
 
 namespace {
 
@@ -28,6 +29,8 @@ KeepInPlaceSchedule schedule;
 ShieldPassState pass_state;
 std::optional<std::vector<std::uint32_t>> ancestors;  // looked up at the first round, off the start-up path
 bool session_locked = false;
+std::optional<std::uint32_t> last_raw_keyboard;
+std::optional<std::uint32_t> last_raw_mouse;
 std::vector<WindowFacts> windows;  // kept between rounds for its capacity
 
 // Deep enough for any launcher chain; a cycle of reused process ids ends it too.
@@ -123,17 +126,16 @@ void keep_shield_on_top(HWND shield) {
   }
 }
 
-std::optional<std::uint32_t> last_input_time() {
-  LASTINPUTINFO info{};
-  info.cbSize = sizeof(info);
-  if (GetLastInputInfo(&info) == FALSE) return std::nullopt;
-  return info.dwTime;
+void note_both_hooks_called() {
+  note_hook_call(InputClass::Keyboard);
+  note_hook_call(InputClass::Mouse);
 }
 
 void run_round() {
-  if (session_locked) note_hook_call();
-  const RoundSteps steps =
-      next_round(schedule, last_input_time(), last_hook_call.load(std::memory_order_relaxed));
+  if (session_locked) note_both_hooks_called();
+  const InputClock keyboard{last_raw_keyboard, last_keyboard_hook_call.load(std::memory_order_relaxed)};
+  const InputClock mouse{last_raw_mouse, last_mouse_hook_call.load(std::memory_order_relaxed)};
+  const RoundSteps steps = next_round(schedule, GetTickCount(), keyboard, mouse);
   if (steps.confine_cursor) keep_cursor_confined();
   if (steps.restack_shield && keep_work.shield != nullptr) keep_shield_on_top(keep_work.shield);
   if (steps.retry_session) keep_work.retry_session(keep_work.owner);
@@ -148,14 +150,31 @@ void run_round() {
 
 void note_session_locked(bool locked) {
   session_locked = locked;
-  note_hook_call();
+  note_both_hooks_called();
+}
+
+void note_raw_input(InputClass device) {
+  (device == InputClass::Keyboard ? last_raw_keyboard : last_raw_mouse) = GetTickCount();
+}
+
+std::uint64_t parent_window() {
+  if (!ancestors) ancestors = find_ancestors();
+  (void)gather_windows(nullptr);
+  const std::uint32_t parent = window_owning_parent(*ancestors, shell_process(), windows);
+  if (parent == 0) return 0;
+  const auto found = std::find_if(windows.begin(), windows.end(), [parent](const WindowFacts& window) {
+    return window.process == parent && window.visible;
+  });
+  return found == windows.end() ? 0 : found->handle;
 }
 
 void start_keep_in_place(const KeepInPlaceWork& work) {
   keep_work = work;
   schedule = KeepInPlaceSchedule{};
   pass_state = ShieldPassState{};
-  note_hook_call();  // input before the hooks were there is no hook's to see
+  last_raw_keyboard.reset();
+  last_raw_mouse.reset();
+  note_both_hooks_called();  // input before the hooks were there is no hook's to see
   keep_timer = SetTimer(nullptr, 0, keep_in_place_ms, nullptr);
 }
 

@@ -7,10 +7,20 @@
 
 namespace velmora {
 
-// The system tick at which a hook procedure last ran, or the hooks were installed. The
+// The two classes of device whose hooks are watched apart.
+enum class InputClass : std::uint8_t { Keyboard, Mouse };
+
+// The system tick at which each hook procedure last ran, or the hooks were installed. The
 // hook procedures store it with note_hook_call: one atomic store, no wait, no allocation.
-extern std::atomic<std::uint32_t> last_hook_call;
-inline void note_hook_call() { last_hook_call.store(GetTickCount(), std::memory_order_relaxed); }
+extern std::atomic<std::uint32_t> last_keyboard_hook_call;
+extern std::atomic<std::uint32_t> last_mouse_hook_call;
+inline void note_hook_call(InputClass device) {
+  (device == InputClass::Keyboard ? last_keyboard_hook_call : last_mouse_hook_call)
+      .store(GetTickCount(), std::memory_order_relaxed);
+}
+
+// Raw input of the class arrived (WM_INPUT on the hook thread's session window).
+void note_raw_input(InputClass device);
 
 // While the session is locked, input goes to the lock screen's desktop, where no hook of
 // this one sees it: the rounds take it as seen. Called from the session window.
@@ -31,5 +41,9 @@ void start_keep_in_place(const KeepInPlaceWork& work);
 // Runs a round when `msg` is that timer's; false for any other message.
 bool take_keep_in_place_tick(const MSG& msg);
 void stop_keep_in_place();
+
+// The parent's topmost visible window (see shield_order.h for who the parent is), as a
+// handle number; 0 when there is none.
+std::uint64_t parent_window();
 
 }  // namespace velmora

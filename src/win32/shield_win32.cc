@@ -1,5 +1,8 @@
 #include "shield_win32.h"
 
+#include <tpcshrd.h>
+
+#include <array>
 #include <optional>
 
 #include "end_of_session_win32.h"
@@ -56,6 +59,50 @@ class PerMonitorAwareness {
   DPI_AWARENESS_CONTEXT previous_ = nullptr;
 };
 
+// Press-and-hold (a right click), flicks (page and history commands, or keys in their
+// stead), smooth scrolling and the pen's tap and barrel feedback all off: a cloth on a
+// touch screen or a pen on the shield sets none of them off.
+constexpr LRESULT tablet_gestures_off = TABLET_DISABLE_PRESSANDHOLD | TABLET_DISABLE_PENTAPFEEDBACK |
+                                        TABLET_DISABLE_PENBARRELFEEDBACK | TABLET_DISABLE_FLICKS |
+                                        TABLET_DISABLE_SMOOTHSCROLLING | TABLET_DISABLE_FLICKFALLBACKKEYS;
+
+using SetWindowFeedbackSettingFn = BOOL(WINAPI*)(HWND, FEEDBACK_TYPE, DWORD, UINT32, const void*);
+
+// Looked up at run time: user32 has it from Windows 8 on, and Wine 8's has none.
+SetWindowFeedbackSettingFn find_set_window_feedback() {
+  const HMODULE user32 = GetModuleHandleW(L"user32.dll");
+  if (user32 == nullptr) return nullptr;
+  const FARPROC found = GetProcAddress(user32, "SetWindowFeedbackSetting");
+  return reinterpret_cast<SetWindowFeedbackSettingFn>(reinterpret_cast<void*>(found));
+}
+
+constexpr std::array<FEEDBACK_TYPE, 11> feedback_kinds = {FEEDBACK_TOUCH_CONTACTVISUALIZATION,
+                                                          FEEDBACK_PEN_BARRELVISUALIZATION,
+                                                          FEEDBACK_PEN_TAP,
+                                                          FEEDBACK_PEN_DOUBLETAP,
+                                                          FEEDBACK_PEN_PRESSANDHOLD,
+                                                          FEEDBACK_PEN_RIGHTTAP,
+                                                          FEEDBACK_TOUCH_TAP,
+                                                          FEEDBACK_TOUCH_DOUBLETAP,
+                                                          FEEDBACK_TOUCH_PRESSANDHOLD,
+                                                          FEEDBACK_TOUCH_RIGHTTAP,
+                                                          FEEDBACK_GESTURE_PRESSANDTAP};
+
+}  // namespace
+
+bool turn_off_touch_feedback(HWND shield) {
+  const SetWindowFeedbackSettingFn set = find_set_window_feedback();
+  if (set == nullptr) return false;
+  const BOOL off = FALSE;
+  bool all = true;
+  for (const FEEDBACK_TYPE kind : feedback_kinds) {
+    all = set(shield, kind, 0, sizeof(off), &off) != FALSE && all;
+  }
+  return all;
+}
+
+namespace {
+
 void cover_virtual_screen(HWND window) {
   const RECT screen = virtual_screen();
   (void)SetWindowPos(window, HWND_TOPMOST, screen.left, screen.top, screen.right - screen.left,
@@ -84,6 +131,10 @@ LRESULT CALLBACK shield_window_proc(HWND window, UINT message, WPARAM wparam, LP
     case WM_SETCURSOR:
       SetCursor(nullptr);
       return TRUE;
+    case WM_TABLET_QUERYSYSTEMGESTURESTATUS:
+      return tablet_gestures_off;
+    case WM_CONTEXTMENU:
+      return 0;  // a press-and-hold or a pen's barrel button that got through opens nothing
     case WM_DISPLAYCHANGE:
       // A monitor added, moved or resized: keep covering every one of them, and have the
       // thread confine the cursor to the new centre (in its own awareness, not this one's).
@@ -123,6 +174,8 @@ UniqueShield create_shield(HINSTANCE module) {
                                       nullptr, module, nullptr));
   if (!shield) return shield;
   (void)SetLayeredWindowAttributes(shield.get(), 0, shield_alpha, LWA_ALPHA);
+  // Best effort: without it the visuals may show, but nothing is pressed.
+  (void)turn_off_touch_feedback(shield.get());
   (void)ShowWindow(shield.get(), SW_SHOWNOACTIVATE);
   return shield;
 }

@@ -15,15 +15,23 @@ inline constexpr UINT wm_display_changed = WM_APP + 1;
 
 // The shield: one popup over the whole virtual screen, topmost and layered with alpha 1,
 // so it is invisible to the eye but takes every touch, pen and mouse message that would
-// reach a window, and hides the pointer over all of them. It never takes the focus or the
-// foreground. Created on the calling thread, which must pump its messages; null when it
-// cannot be made. It is per-monitor DPI aware where the system allows it, so it covers
-// every physical pixel of every monitor, and it follows display and DPI changes.
+// reach a window, and hides the pointer over all of them, with the tablet stack's gestures
+// and feedback off. No click or touch activates it (only the hook thread does, on a touch
+// machine, for the shell's edge swipes: edge_swipes.h). Created on the calling thread,
+// which must pump its messages; null when it cannot be made. It is per-monitor DPI aware
+// where the system allows it, so it covers every physical pixel of every monitor, and it
+// follows display and DPI changes.
 struct ShieldCloser {
   void operator()(HWND shield) const noexcept;
 };
 using UniqueShield = std::unique_ptr<std::remove_pointer_t<HWND>, ShieldCloser>;
 UniqueShield create_shield(HINSTANCE module);
+
+// Turns off, for the window, every touch and pen feedback (contact visualisation, tap,
+// double tap, press-and-hold, right tap, the pen's barrel, press-and-tap), leaving the
+// user's global settings alone. True when every call succeeded; false where the system
+// lacks SetWindowFeedbackSetting (before Windows 8, and Wine).
+bool turn_off_touch_feedback(HWND shield);
 
 // Lets pointer input through the shield to the windows beneath it, or takes it again.
 void set_shield_pass_through(HWND shield, bool pass);

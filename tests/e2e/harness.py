@@ -228,13 +228,13 @@ BENCH = Bench()
 
 
 class Sidecar:
-    def __init__(self, diag=None, keep_stdout=True):
+    def __init__(self, diag=None, keep_stdout=True, stderr=subprocess.DEVNULL):
         env = dict(BENCH.env)
         if diag is not None:
             env["VELMORA_DIAG"] = diag
         if keep_stdout:
             self.proc = BENCH.spawn(["wine", SIDECAR], env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                    stderr=subprocess.DEVNULL)
+                                    stderr=stderr)
             self.out = Stream(self.proc.stdout)
         else:
             # A parent that has closed its end: every write of the sidecar fails.

@@ -1,5 +1,7 @@
 """Keys, hotkeys and session locks: real X input, observed by the probe window."""
 
+import tempfile
+import time
 import unittest
 
 from harness import BENCH, BYE, MARKER, SESSION_LOCK, ProbeWindow, Sidecar, downs, inputs, key_lines
@@ -71,6 +73,21 @@ class Keyboard(unittest.TestCase):
         self.assertEqual(BENCH.probe("send-session", 7, 300), ["sent"])
         lines, status = sidecar.stop()
         self.assertEqual((lines.count(SESSION_LOCK), lines[-1], status), (300, BYE, 0))
+
+    def test_input_the_hooks_see_is_never_taken_for_a_lost_hook(self):
+        # Raw keyboard and mouse input arrives alongside the hooks' calls: over more than a
+        # second of typing and moving, no fresh pair is called for and no line said.
+        with tempfile.TemporaryFile() as err:
+            sidecar = Sidecar(stderr=err).expect_ready()
+            BENCH.focus_desktop()
+            until = time.monotonic() + 2.5
+            while time.monotonic() < until:
+                BENCH.xdo("key", "a", "mousemove_relative", "--", 5, 5)
+            lines, status = sidecar.stop()
+            err.seek(0)
+            self.assertEqual((status, err.read().decode()), (0, ""))
+        self.assertGreater(len(key_lines(lines)), 10)
+
 
 if __name__ == "__main__":
     unittest.main()

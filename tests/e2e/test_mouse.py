@@ -91,6 +91,15 @@ class Shield(unittest.TestCase):
         free = (True, ["other"] * 5, ["VelmoraProbeWindow"])
         self.assertEqual(eventually(self.screen, free), free)
 
+    def test_pen_and_touch_gestures_off_and_no_foreground_taken_without_a_touch_screen(self):
+        sidecar = Sidecar().expect_ready()
+        # Press-and-hold, pen tap and barrel feedback, flicks, smooth scrolling and flick
+        # fallback keys: the answer another process gets from the shield.
+        self.assertEqual(BENCH.probe("gesture-status"), ["0x00190019"])
+        # Wine has no touch screen, so the shield leaves the foreground where it was.
+        self.assertEqual(BENCH.probe("foreground"), ["VelmoraProbeWindow"])
+        self.assertEqual(sidecar.stop()[1], 0)
+
     def test_diagnostic_mode_leaves_screen_alone(self):
         sidecar = Sidecar(diag="1").expect_ready()
         self.assertEqual(self.screen(), (True, ["other"] * 5, ["VelmoraProbeWindow"]))

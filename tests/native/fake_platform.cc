@@ -63,6 +63,13 @@ struct Script {
   bool journal_write_fails = false;
   bool hung_thread_released = false;
   std::deque<std::string> from_sidecar;
+  std::optional<TouchpadSettings> touchpad;  // empty: the call is not supported
+  bool touchpad_write_fails = false;
+  std::uint32_t digitizer = 0;
+  bool edge_store_refuses = false;
+  std::uint64_t foreground = 0;
+  bool foreground_refused = false;
+  std::vector<std::uint64_t> silent_windows;  // gone or hung
 };
 
 // One lock for everything: the fake is called from the main, hook and pump threads.
@@ -331,6 +338,73 @@ std::uint32_t platform_set_beep(bool on) {
   if (script.set_beep_error != 0) return script.set_beep_error;
   script.beep = on;
   return 0;
+}
+
+namespace {
+
+std::string touchpad_text(const TouchpadSettings& settings) {
+  std::string text;
+  for (const bool on : {settings.present, settings.tap, settings.tap_and_drag, settings.two_finger_tap,
+                        settings.right_click_zone, settings.pan, settings.zoom}) {
+    text += on ? '1' : '0';
+  }
+  return text;
+}
+
+}  // namespace
+
+std::optional<TouchpadSettings> platform_get_touchpad_settings() {
+  record("get_touchpad_settings");
+  const std::lock_guard<std::mutex> hold(state_lock);
+  return script.touchpad;
+}
+
+bool platform_set_touchpad_settings(const TouchpadSettings& settings) {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  // The presence flag is the system's: a write keeps what it finds.
+  const std::string entry = "set_touchpad_settings " + touchpad_text(settings);
+  if (!script.touchpad || script.touchpad_write_fails) {
+    log.push_back(entry + " failed");
+    return false;
+  }
+  log.push_back(entry);
+  const bool present = script.touchpad->present;
+  script.touchpad = settings;
+  script.touchpad->present = present;
+  return true;
+}
+
+std::uint32_t platform_digitizer_status() {
+  record("digitizer_status");
+  const std::lock_guard<std::mutex> hold(state_lock);
+  return script.digitizer;
+}
+
+bool platform_set_edge_swipes_blocked(std::uint64_t window, bool blocked) {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  const std::string entry = "set_edge_swipes_blocked " + std::to_string(window) + (blocked ? " 1" : " 0");
+  log.push_back(script.edge_store_refuses ? entry + " refused" : entry);
+  return !script.edge_store_refuses;
+}
+
+std::uint64_t platform_foreground_window() {
+  record("foreground_window");
+  const std::lock_guard<std::mutex> hold(state_lock);
+  return script.foreground;
+}
+
+void platform_set_foreground_window(std::uint64_t window) {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  const std::string entry = "set_foreground_window " + std::to_string(window);
+  log.push_back(script.foreground_refused ? entry + " refused" : entry);
+  if (!script.foreground_refused) script.foreground = window;
+}
+
+bool platform_window_answers(std::uint64_t window) {
+  record("window_answers " + std::to_string(window));
+  const std::lock_guard<std::mutex> hold(state_lock);
+  return std::find(script.silent_windows.begin(), script.silent_windows.end(), window) ==
+         script.silent_windows.end();
 }
 
 std::optional<SoundsMute> platform_get_system_sounds_mute() {
@@ -759,6 +833,42 @@ void release_hung_hook_thread() {
 void set_from_sidecar(std::vector<std::string> chunks) {
   const std::lock_guard<std::mutex> hold(state_lock);
   script.from_sidecar.assign(chunks.begin(), chunks.end());
+}
+
+void set_touchpad(std::optional<TouchpadSettings> settings) {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  script.touchpad = settings;
+}
+
+std::optional<TouchpadSettings> touchpad() {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  return script.touchpad;
+}
+
+void set_touchpad_write_fails(bool fails) {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  script.touchpad_write_fails = fails;
+}
+
+void set_digitizer(std::uint32_t status) {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  script.digitizer = status;
+}
+
+void set_edge_store_refuses(bool refuses) {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  script.edge_store_refuses = refuses;
+}
+
+void set_foreground(std::uint64_t window, bool refuse_changes) {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  script.foreground = window;
+  script.foreground_refused = refuse_changes;
+}
+
+void set_window_silent(std::uint64_t window) {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  script.silent_windows.push_back(window);
 }
 
 void set_hook_script(HookScript hook) {

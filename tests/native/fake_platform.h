@@ -95,6 +95,21 @@ std::optional<bool> beep();  // what the beep setting holds now
 std::optional<std::uint32_t> accessibility_flags(AccessibilityFeature feature);
 void set_com_apartment_entered(bool entered);  // default true
 
+// The precision touchpad's settings as SPI_GETTOUCHPADPARAMETERS finds them; empty: the
+// call is not supported (before Windows 11 24H2, or no touchpad stack). Default empty. A
+// write changes them (keeping `present`), or fails when they are empty or told to.
+void set_touchpad(std::optional<TouchpadSettings> settings);
+std::optional<TouchpadSettings> touchpad();
+void set_touchpad_write_fails(bool fails);
+// GetSystemMetrics(SM_DIGITIZER). Default 0: no touch screen.
+void set_digitizer(std::uint32_t status);
+// The window's property store refuses the edge-swipe property. Default: it takes it.
+void set_edge_store_refuses(bool refuses);
+// The foreground window, and whether Windows refuses to change it. Default 0, granted.
+void set_foreground(std::uint64_t window, bool refuse_changes = false);
+// The window is gone or hung (platform_window_answers is false for it).
+void set_window_silent(std::uint64_t window);
+
 // Runs a whole session with the scripted hook thread below, up to its exit; the status.
 int run_session_to_exit();
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -85,7 +86,7 @@ TEST(KeepInPlaceScheduleTest, EveryRoundPutsTheLockBackAndEverySixthRefreshesThe
   KeepInPlaceSchedule schedule;
   std::vector<unsigned> refreshed;
   for (unsigned round = 1; round <= 2 * hook_refresh_rounds; ++round) {
-    const RoundSteps steps = next_round(schedule, 1000, 1000);
+    const RoundSteps steps = next_round(schedule, round * keep_in_place_ms, InputClock{}, InputClock{});
     EXPECT_TRUE(steps.confine_cursor && steps.restack_shield && steps.retry_session) << round;
     EXPECT_FALSE(steps.tell_removal) << round;
     if (steps.refresh_hooks) refreshed.push_back(round);
@@ -93,25 +94,67 @@ TEST(KeepInPlaceScheduleTest, EveryRoundPutsTheLockBackAndEverySixthRefreshesThe
   EXPECT_EQ(refreshed, (std::vector<unsigned>{hook_refresh_rounds, 2 * hook_refresh_rounds}));
 }
 
-TEST(KeepInPlaceScheduleTest, InputNoHookSawPutsTheHooksBackAtOnceAndIsToldOnce) {
+// What the keyboard's and the mouse's clocks read at a round's time.
+struct Clocks {
+  InputClock keyboard;
+  InputClock mouse;
+};
+
+struct Timeline {
+  const char* name;
+  Clocks (*at)(std::uint32_t now);
+  std::vector<unsigned> refreshed;  // rounds 1 to 5, before the first periodic refresh
+};
+
+// Scripted timelines, one round every half second from t = 500 ms. Hooks installed at 0.
+TEST(KeepInPlaceScheduleTest, HooksCountAsLostOnlyWhenRawInputOutlastsTheirCallsBySecond) {
+  const std::vector<Timeline> timelines = {
+      // A touch screen or a pen advances the system's last input, but makes no raw
+      // keyboard or mouse input and calls no low-level mouse hook.
+      {"touch only", [](std::uint32_t) { return Clocks{}; }, {}},
+      {"raw input alongside hook calls",
+       [](std::uint32_t now) {
+         return Clocks{{now - 5, now - 10}, {now - 20, now - 30}};
+       },
+       {}},
+      {"raw keys for more than a second with no keyboard hook call, the mouse hook alive",
+       [](std::uint32_t now) {
+         return Clocks{{std::min(now, 1400U), 0}, {now, now}};
+       },
+       {3}},
+      {"raw mouse input on and on with no mouse hook call",
+       [](std::uint32_t now) {
+         return Clocks{{}, {now, 0}};
+       },
+       {3}},
+      {"raw keys a second after the last call, not more",
+       [](std::uint32_t now) {
+         return Clocks{{std::min(now, 1000U), 0}, {}};
+       },
+       {}},
+  };
+  for (const Timeline& timeline : timelines) {
+    SCOPED_TRACE(timeline.name);
+    KeepInPlaceSchedule schedule;
+    std::vector<unsigned> refreshed;
+    int lines = 0;
+    for (unsigned round = 1; round < hook_refresh_rounds; ++round) {
+      const std::uint32_t now = round * keep_in_place_ms;
+      const Clocks clocks = timeline.at(now);
+      const RoundSteps steps = next_round(schedule, now, clocks.keyboard, clocks.mouse);
+      if (steps.refresh_hooks) refreshed.push_back(round);
+      lines += steps.tell_removal ? 1 : 0;
+    }
+    EXPECT_EQ(refreshed, timeline.refreshed);
+    EXPECT_EQ(lines, timeline.refreshed.empty() ? 0 : 1) << "said once per run";
+  }
+}
+
+TEST(KeepInPlaceScheduleTest, SilenceIsMeasuredAcrossTheTickCountsWrap) {
   KeepInPlaceSchedule schedule;
-  // Input that the hooks have not seen yet is theirs to see for one more round.
-  EXPECT_FALSE(next_round(schedule, 5000, 1000).refresh_hooks);
-  RoundSteps steps = next_round(schedule, 5000, 1000);
-  EXPECT_TRUE(steps.refresh_hooks);
-  EXPECT_TRUE(steps.tell_removal);
-  // Handled: the same input asks for nothing more.
-  steps = next_round(schedule, 5000, 1000);
-  EXPECT_FALSE(steps.refresh_hooks);
-  // A later loss puts the hooks back again, without a second line.
-  (void)next_round(schedule, 9000, 1000);
-  steps = next_round(schedule, 9000, 1000);
-  EXPECT_TRUE(steps.refresh_hooks);
-  EXPECT_FALSE(steps.tell_removal);
-  // Input the hooks saw, across the tick count's wrap, and an unreadable input time.
-  (void)next_round(schedule, 0xFFFFFF00U, 0x00000010U);
-  EXPECT_FALSE(next_round(schedule, std::nullopt, 0x00000010U).refresh_hooks);
-  EXPECT_FALSE(next_round(schedule, std::nullopt, 0x00000010U).refresh_hooks);
+  const std::uint32_t call = 0xFFFFFF00U;
+  EXPECT_FALSE(next_round(schedule, 0x10, InputClock{0x10, call}, InputClock{}).refresh_hooks);
+  EXPECT_TRUE(next_round(schedule, 0x500, InputClock{0x500, call}, InputClock{}).refresh_hooks);
 }
 
 }  // namespace

@@ -36,6 +36,7 @@ if(NOT VELMORA_SANITIZE MATCHES "thread")
       ${NATIVE_TESTS_DIR}/keep_in_place_test.cc
       ${NATIVE_TESTS_DIR}/leftovers_test.cc
       ${NATIVE_TESTS_DIR}/session_driver_test.cc
+      ${NATIVE_TESTS_DIR}/touch_test.cc
       ${NATIVE_TESTS_DIR}/watcher_test.cc)
 endif()
 

@@ -288,7 +288,7 @@ UniqueWindow show_topmost(int width, int height) {
 int show_topmost_window(unsigned milliseconds, std::optional<POINT> also) {
   const UniqueWindow window = show_topmost(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
   if (!window) return 1;
-  pump_for(50);
+  // Read at once: a round of the sidecar may come within any few milliseconds.
   std::string line = owner_at_centre();
   const ULONGLONG until = GetTickCount64() + milliseconds;
   const char* owner = owner_at_centre();
@@ -296,7 +296,16 @@ int show_topmost_window(unsigned milliseconds, std::optional<POINT> also) {
     pump_for(50);
     owner = owner_at_centre();
   }
-  print_line(line + " " + owner + (also ? std::string(" ") + owner_at(*also) : std::string()));
+  if (also) {
+    // The sidecar puts the parent's windows back above the shield with posted moves, which
+    // the parent's thread makes when it next pumps: give them that time.
+    const ULONGLONG settle = GetTickCount64() + 1000;
+    while (std::strcmp(owner_at(*also), "sidecar") == 0 && GetTickCount64() < settle) pump_for(20);
+    line += std::string(" ") + owner + " " + owner_at(*also);
+  } else {
+    line += std::string(" ") + owner;
+  }
+  print_line(line);
   return 0;
 }
 
@@ -474,6 +483,25 @@ int print_shield() {
   return 0;
 }
 
+// What the shield answers when the tablet stack asks which pen and touch gestures it wants
+// (WM_TABLET_QUERYSYSTEMGESTURESTATUS), as hex.
+int print_gesture_status() {
+  constexpr UINT wm_tablet_querysystemgesturestatus = 0x02CC;
+  const HWND window = find_shield();
+  if (window == nullptr) {
+    print_line("absent");
+    return 1;
+  }
+  DWORD_PTR answer = 0;
+  if (SendMessageTimeoutW(window, wm_tablet_querysystemgesturestatus, 0, 0, SMTO_ABORTIFHUNG, 5000,
+                          &answer) == 0)
+    return 1;
+  char hex[32];
+  std::snprintf(hex, sizeof(hex), "0x%08llX", static_cast<unsigned long long>(answer));
+  print_line(hex);
+  return 0;
+}
+
 // A close request, as a polite taskkill sends it; prints whether the window is still there.
 int close_shield() {
   const HWND window = find_shield();
@@ -542,7 +570,7 @@ int usage() {
       "       send-session CODE [COUNT] | hotkeys-free | send-keys VK... | windows-at-points |\n"
       "       foreground | sidecar-threads | shield | close-shield | end-session 0|1 | free-clip [MS] |\n"
       "       topmost-window [MS [X Y]] | processes EXE | process-ids EXE | terminate PID... |\n"
-      "       host-sidecar EXE MS\n",
+      "       host-sidecar EXE MS | gesture-status\n",
       stderr);
   return 2;
 }
@@ -579,6 +607,7 @@ int run(int argc, char** argv) {
     return terminate_processes(ids);
   }
   if (command == "close-shield") return close_shield();
+  if (command == "gesture-status") return print_gesture_status();
   if (command == "end-session" && argc == 3) return send_end_session(number(2) != 0);
   if (command == "send-keys" && argc > 2) {
     std::vector<WORD> keys;

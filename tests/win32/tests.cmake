@@ -8,6 +8,7 @@ add_executable(sidecar_win_tests
   ${CMAKE_CURRENT_LIST_DIR}/event_channel_wake_test.cc
   ${CMAKE_CURRENT_LIST_DIR}/shield_dpi_test.cc
   ${CMAKE_CURRENT_LIST_DIR}/hook_thread_test.cc
+  ${CMAKE_CURRENT_LIST_DIR}/raw_input_test.cc
 )
 target_link_libraries(sidecar_win_tests PRIVATE sidecar_hook_thread GTest::gtest_main)
 # The scripts are designated initialisers that name only what differs from the defaults.
