@@ -6,6 +6,7 @@
 #include "cursor_clip.h"
 #include "process_state.h"
 #include "sound_guard.h"
+#include "touchpad_guard.h"
 
 namespace velmora {
 
@@ -23,6 +24,7 @@ void discard_power() { discard_slot(saved_power); }
 void discard_beep() { discard_slot(saved_beep); }
 void discard_mute() { discard_slot(saved_mute); }
 void discard_shortcuts() { discard_slot(saved_shortcuts); }
+void discard_touchpad() { discard_slot(saved_touchpad); }
 
 // The wake request persists nothing: whatever the mode, it just ends.
 void end_keep_awake_on_restore(RestoreMode /*mode*/) { end_keep_awake(); }
@@ -42,6 +44,8 @@ const std::array<Guard, guard_count> guards = {{
      RestoreOn::AnyThread, before_stop, false},
     {"accessibility shortcuts", save_accessibility_shortcuts, disable_accessibility_shortcuts,
      restore_accessibility_shortcuts, discard_shortcuts, RestoreOn::AnyThread, before_stop, false},
+    {"touchpad gestures", save_touchpad, disable_touchpad, restore_touchpad, discard_touchpad,
+     RestoreOn::AnyThread, before_stop, false},
     {"cursor", save_cursor, take_cursor, release_cursor, discard_cursor, RestoreOn::AnyThread, after_stop,
      false},
 }};
@@ -60,6 +64,7 @@ void keep_owed(const SavedSettings& owed) {
   if (owed.mute && !saved_mute.peek()) saved_mute.put(*owed.mute);
   if (owed.beep && !saved_beep.peek()) saved_beep.put(*owed.beep);
   if (owed.shortcuts && !saved_shortcuts.peek()) saved_shortcuts.put(*owed.shortcuts);
+  if (owed.touchpad && !saved_touchpad.peek()) saved_touchpad.put(*owed.touchpad);
 }
 
 bool skipped(const Guard& guard) { return diagnostic_mode.load() && !guard.in_diagnostic; }
@@ -76,6 +81,7 @@ SavedSettings saved_settings() {
   settings.mute = saved_mute.peek();
   settings.beep = saved_beep.peek();
   settings.shortcuts = saved_shortcuts.peek();
+  settings.touchpad = saved_touchpad.peek();
   const std::lock_guard<std::mutex> hold(cursor_slot.lock);
   settings.cursor_confined =
       cursor_slot.hold == CursorHold::Saved || cursor_slot.hold == CursorHold::Confined;
@@ -91,12 +97,14 @@ void load_saved_settings(const SavedSettings& settings) {
   if (settings.beep) saved_beep.put(*settings.beep);
   (void)saved_shortcuts.take();
   if (settings.shortcuts) saved_shortcuts.put(*settings.shortcuts);
+  (void)saved_touchpad.take();
+  if (settings.touchpad) saved_touchpad.put(*settings.touchpad);
   const std::lock_guard<std::mutex> hold(cursor_slot.lock);
   cursor_slot.hold = settings.cursor_confined ? CursorHold::Confined : CursorHold::Free;
 }
 
 bool nothing_saved(const SavedSettings& settings) {
-  return !settings.power && !settings.mute && !settings.beep && !settings.shortcuts &&
+  return !settings.power && !settings.mute && !settings.beep && !settings.shortcuts && !settings.touchpad &&
          !settings.cursor_confined;
 }
 

@@ -38,15 +38,16 @@ struct Guard {
   bool in_diagnostic;  // whether a diagnostic run applies it
 };
 
-inline constexpr std::size_t guard_count = 6;
+inline constexpr std::size_t guard_count = 7;
 extern const std::array<Guard, guard_count> guards;
 
 // The saved values of every guard together: a plain record to copy out and to restore from.
 struct SavedSettings {
   std::optional<PowerSnapshot> power;
-  std::optional<SoundsMute> mute;          // the system-sounds session's device, and whether it was muted
-  std::optional<bool> beep;                // the beep was on
-  std::optional<ShortcutFlags> shortcuts;  // the accessibility shortcuts turned off
+  std::optional<SoundsMute> mute;            // the system-sounds session's device, and whether it was muted
+  std::optional<bool> beep;                  // the beep was on
+  std::optional<ShortcutFlags> shortcuts;    // the accessibility shortcuts turned off
+  std::optional<TouchpadSettings> touchpad;  // the touchpad's settings, where its gestures were turned off
   bool cursor_confined = false;
   bool operator==(const SavedSettings&) const = default;
 };

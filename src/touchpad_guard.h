@@ -7,6 +7,7 @@
 
 #include <optional>
 
+#include "guard_slot.h"
 #include "platform.h"
 
 namespace velmora {
@@ -23,5 +24,16 @@ TouchpadSettings touchpad_locked(const TouchpadSettings& found);
 // any other keeps its value now, so a change the user made meanwhile stays.
 TouchpadSettings touchpad_restored(const TouchpadSettings& now, const TouchpadSettings& saved,
                                    const TouchpadSettings& locked);
+
+// The settings found when the lock began, only where it changed something.
+extern GuardSlot<TouchpadSettings> saved_touchpad;
+
+// The guard. Where the system does not offer the settings, nothing is saved or changed. A
+// value still owed by a restore that failed keeps its original. The restore, live or of a
+// leftover, re-reads the settings and writes back only the gestures that still hold the
+// lock's value.
+void save_touchpad();
+void disable_touchpad();
+void restore_touchpad(RestoreMode mode);
 
 }  // namespace velmora

@@ -12,7 +12,11 @@ constexpr std::uint8_t has_mute = 2;
 constexpr std::uint8_t has_beep = 4;
 constexpr std::uint8_t cursor_confined = 8;
 constexpr std::uint8_t has_shortcuts = 16;
-constexpr std::uint8_t known_bits = has_power | has_mute | has_beep | cursor_confined | has_shortcuts;
+constexpr std::uint8_t has_touchpad = 32;
+constexpr std::uint8_t known_bits =
+    has_power | has_mute | has_beep | cursor_confined | has_shortcuts | has_touchpad;
+// The touchpad's byte: present, then its six gestures, one bit each from the lowest.
+constexpr std::uint8_t touchpad_bits = 0x7F;
 
 constexpr std::size_t record_header_size = 3;  // kind, body length
 // The first journal version: the kind byte, then a fixed body without the mute's device.
@@ -84,6 +88,7 @@ std::uint8_t presence_of(const SavedSettings& settings) {
   if (settings.beep) present |= has_beep;
   if (settings.cursor_confined) present |= cursor_confined;
   if (settings.shortcuts) present |= has_shortcuts;
+  if (settings.touchpad) present |= has_touchpad;
   return present;
 }
 
@@ -103,6 +108,38 @@ void read_shortcuts(BodyReader& in, std::uint8_t present, SavedSettings& setting
   ShortcutFlags shortcuts;
   for (std::optional<std::uint32_t>& flags : shortcuts) flags = in.optional_u32();
   if ((present & has_shortcuts) != 0) settings.shortcuts = shortcuts;
+}
+
+std::array<bool TouchpadSettings::*, 7> touchpad_fields() {
+  return {&TouchpadSettings::present,
+          &TouchpadSettings::tap,
+          &TouchpadSettings::tap_and_drag,
+          &TouchpadSettings::two_finger_tap,
+          &TouchpadSettings::right_click_zone,
+          &TouchpadSettings::pan,
+          &TouchpadSettings::zoom};
+}
+
+std::uint8_t touchpad_byte(const TouchpadSettings& touchpad) {
+  std::uint8_t byte = 0;
+  std::uint8_t bit = 1;
+  for (const auto field : touchpad_fields()) {
+    if (touchpad.*field) byte |= bit;
+    bit = static_cast<std::uint8_t>(bit << 1);
+  }
+  return byte;
+}
+
+void read_touchpad(BodyReader& in, std::uint8_t present, SavedSettings& settings) {
+  const std::uint8_t byte = in.byte();
+  if ((byte & ~touchpad_bits) != 0) in.bad = true;
+  TouchpadSettings touchpad;
+  std::uint8_t bit = 1;
+  for (const auto field : touchpad_fields()) {
+    touchpad.*field = (byte & bit) != 0;
+    bit = static_cast<std::uint8_t>(bit << 1);
+  }
+  if ((present & has_touchpad) != 0) settings.touchpad = touchpad;
 }
 
 std::u16string read_device(BodyReader& in) {
@@ -133,6 +170,7 @@ void encode_settings_body(const SavedSettings& settings, std::vector<std::uint8_
   for (const std::optional<std::uint32_t>& flags : settings.shortcuts.value_or(ShortcutFlags{})) {
     put_optional_u32(out, flags);
   }
+  out.push_back(touchpad_byte(settings.touchpad.value_or(TouchpadSettings{})));
 }
 
 std::optional<SavedSettings> decode_settings_body(const std::uint8_t* data, std::size_t size) {
@@ -148,6 +186,7 @@ std::optional<SavedSettings> decode_settings_body(const std::uint8_t* data, std:
   const bool beep = in.flag();
   if ((present & has_beep) != 0) settings.beep = beep;
   read_shortcuts(in, present, settings);
+  read_touchpad(in, present, settings);
   settings.cursor_confined = (present & cursor_confined) != 0;
   if (!in.finished()) return std::nullopt;
   return settings;
@@ -160,7 +199,7 @@ std::optional<SavedSettings> decode_settings_body_v1(const std::uint8_t* data, s
   BodyReader in{data + 1, data + size};
   SavedSettings settings;
   const std::uint8_t present = in.byte();
-  if ((present & ~known_bits) != 0) return std::nullopt;
+  if ((present & ~known_bits) != 0 || (present & has_touchpad) != 0) return std::nullopt;
   read_power(in, present, settings);
   const bool muted = in.flag();
   // Its device was not kept: the default device is the best guess there is.

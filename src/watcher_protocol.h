@@ -22,9 +22,9 @@ std::vector<std::uint8_t> encode_all_back_record();
 std::optional<SavedSettings> decode_settings_record(const std::uint8_t* data, std::size_t size);
 
 // The body alone, which the journal keeps too: the power values with their scheme, the mute
-// state with its device, the beep, the accessibility flags and whether the cursor is
-// confined. Decoding is strict: a short or long body, or a field out of range, decodes to
-// nothing, so whatever another program left in the registry is never applied half-read.
+// state with its device, the beep, the accessibility flags, the touchpad's settings and
+// whether the cursor is confined. Decoding is strict: a short or long body, or a field out of range, decodes
+// to nothing, so whatever another program left in the registry is never applied half-read.
 void encode_settings_body(const SavedSettings& settings, std::vector<std::uint8_t>& out);
 std::optional<SavedSettings> decode_settings_body(const std::uint8_t* data, std::size_t size);
 // The body of the first journal version: fixed size, no device for the mute.

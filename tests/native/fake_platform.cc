@@ -63,7 +63,8 @@ struct Script {
   bool journal_write_fails = false;
   bool hung_thread_released = false;
   std::deque<std::string> from_sidecar;
-  std::optional<TouchpadSettings> touchpad;  // empty: the call is not supported
+  // A precision touchpad with every gesture on.
+  std::optional<TouchpadSettings> touchpad = TouchpadSettings{true, true, true, true, true, true, true};
   bool touchpad_write_fails = false;
   std::uint32_t digitizer = 0;
   bool edge_store_refuses = false;
@@ -758,6 +759,7 @@ void set_locked_state() {
     if (flags) *flags &= ~accessibility_hotkey_active;
   }
   script.clip = ClipRect{script.width / 2, script.height / 2, script.width / 2 + 1, script.height / 2 + 1};
+  if (script.touchpad) script.touchpad = TouchpadSettings{script.touchpad->present};
 }
 
 void set_machine(MachineId machine) {

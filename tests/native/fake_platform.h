@@ -89,14 +89,16 @@ void set_device_gone_at_restore(bool gone);      // it reads and mutes, but ever
 void set_restore_errors(std::uint32_t beep, std::uint32_t accessibility, std::uint32_t active_scheme);
 void set_machine(MachineId machine);  // default fake_machine
 // What a lock left behind when its process was killed: every power value do-nothing, the
-// beep off, the sounds muted, the shortcuts cleared, the cursor clipped to the centre pixel.
+// beep off, the sounds muted, the shortcuts cleared, the cursor clipped to the centre pixel,
+// the touchpad's gestures off.
 void set_locked_state();
 std::optional<bool> beep();  // what the beep setting holds now
 std::optional<std::uint32_t> accessibility_flags(AccessibilityFeature feature);
 void set_com_apartment_entered(bool entered);  // default true
 
 // The precision touchpad's settings as SPI_GETTOUCHPADPARAMETERS finds them; empty: the
-// call is not supported (before Windows 11 24H2, or no touchpad stack). Default empty. A
+// call is not supported (before Windows 11 24H2, or no touchpad stack). Default: a precision
+// touchpad with every gesture on. A
 // write changes them (keeping `present`), or fails when they are empty or told to.
 void set_touchpad(std::optional<TouchpadSettings> settings);
 std::optional<TouchpadSettings> touchpad();

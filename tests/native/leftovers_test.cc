@@ -48,6 +48,8 @@ bool in_order(const Calls& calls, const Calls& wanted) {
   return true;
 }
 
+constexpr TouchpadSettings all_gestures_on{true, true, true, true, true, true, true};
+
 SavedSettings record() {
   SavedSettings settings;
   PowerSnapshot power;
@@ -58,6 +60,7 @@ SavedSettings record() {
   settings.mute = SoundsMute{fake::fake_device, false};
   settings.shortcuts = ShortcutFlags{};
   (*settings.shortcuts)[0] = 4;  // StickyKeys off, its shortcut active
+  settings.touchpad = all_gestures_on;
   settings.cursor_confined = true;
   return settings;
 }
@@ -86,8 +89,9 @@ TEST_F(LeftoversTest, PutBackOnlyWhereTheLocksValueStandsAndFailuresStayOwed) {
   } cases[] = {
       {"the lock's values stand; the default device changed since",
        [] { fake::set_default_device(u"{0.0.0.00000000}.{headphones}"); },
-       {"clip_cursor null", "set_accessibility_flags StickyKeys 4", "set_system_sounds_mute 0", "set_beep 1",
-        "power_write_ac PowerButton 1", "power_set_active_scheme", "flush_power_settings", "journal_delete"},
+       {"clip_cursor null", "set_touchpad_settings 1111111", "set_accessibility_flags StickyKeys 4",
+        "set_system_sounds_mute 0", "set_beep 1", "power_write_ac PowerButton 1", "power_set_active_scheme",
+        "flush_power_settings", "journal_delete"},
        "",
        std::nullopt},
       {"the user chose since",
@@ -98,6 +102,7 @@ TEST_F(LeftoversTest, PutBackOnlyWhereTheLocksValueStandsAndFailuresStayOwed) {
          fake::set_mute_result(false);
          fake::set_clip(std::nullopt);
          fake::set_scheme(SchemeId{9});
+         fake::set_touchpad(all_gestures_on);
        },
        {"set_system_sounds_mute 0", "flush_power_settings", "journal_delete"},
        "velmora-sidecar: the StickyKeys shortcut was changed since the lock, so it is left as it is\n"
@@ -109,19 +114,24 @@ TEST_F(LeftoversTest, PutBackOnlyWhereTheLocksValueStandsAndFailuresStayOwed) {
          fake::set_device_gone(true);
          fake::set_restore_errors(5, 6, 0);
          fake::set_power_write_error(PowerSetting::PowerButton, false, 7);
+         fake::set_touchpad_write_fails(true);
        },
-       {"clip_cursor null", "set_accessibility_flags StickyKeys 4", "set_system_sounds_mute 0", "set_beep 1",
-        "power_write_ac PowerButton 1", "power_set_active_scheme",
+       {"clip_cursor null", "set_touchpad_settings 1111111 failed", "set_accessibility_flags StickyKeys 4",
+        "set_system_sounds_mute 0", "set_beep 1", "power_write_ac PowerButton 1", "power_set_active_scheme",
         "journal_write power 1 mute 1 beep 1 cursor 0"},
-       "velmora-sidecar: could not put back the StickyKeys shortcut" + owed + "6)\n" +
-           "velmora-sidecar: could not put back the system sounds' mute" + owed + "2147943568)\n" +
-           "velmora-sidecar: could not put back the beep" + owed + "5)\n" +
+       "velmora-sidecar: could not put back the touchpad's gestures; it is kept for the next run: fake "
+       "system "
+       "error\n"
+       "velmora-sidecar: could not put back the StickyKeys shortcut" +
+           owed + "6)\n" + "velmora-sidecar: could not put back the system sounds' mute" + owed +
+           "2147943568)\n" + "velmora-sidecar: could not put back the beep" + owed + "5)\n" +
            "velmora-sidecar: could not put back the power-button action on AC power" + owed + "7)\n",
        still_owed},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     fake::reset();
+    fake::set_touchpad(all_gestures_on);
     fake::set_locked_state();
     fake::set_journal(encode_journal(fake::fake_machine, record()));
     c.system();
@@ -184,6 +194,7 @@ TEST_F(LeftoversTest, FailedRestoreIsSaidKeptAndTriedAgainByTheNextRun) {
 // After putting back what a killed run left, the run takes a whole lock of its own: the
 // cursor that the replay freed is confined again before `ready`.
 TEST_F(LeftoversTest, RunAfterLeftoversHoldsAWholeLock) {
+  fake::set_touchpad(all_gestures_on);
   fake::set_locked_state();
   fake::set_journal(encode_journal(fake::fake_machine, record()));
   EXPECT_EQ(fake::run_session_to_exit(), 0);
@@ -191,6 +202,34 @@ TEST_F(LeftoversTest, RunAfterLeftoversHoldsAWholeLock) {
       fake::calls(),
       {"clip_cursor null", "journal_delete", "hook_thread_start", "set_beep 0", "set_system_sounds_mute 1",
        "clip_cursor 960 540 961 541", ready_line, "clip_cursor null", bye_line}));
+}
+
+// The touchpad's gestures go off for the lock where the system offers the settings, and only
+// those the lock turned off come back; where the settings cannot be read, nothing is touched.
+TEST_F(LeftoversTest, TouchpadGesturesOffForTheLockAndBack) {
+  TouchpadSettings some_on{true, true, false, true, false, false, false};
+  const struct {
+    const char* name;
+    std::optional<TouchpadSettings> found;
+    Calls writes;
+  } cases[] = {
+      {"not offered", std::nullopt, {}},
+      {"no precision touchpad", TouchpadSettings{false, true, true, true, true, true, true}, {}},
+      {"all on", all_gestures_on, {"set_touchpad_settings 1000000", "set_touchpad_settings 1111111"}},
+      {"some on", some_on, {"set_touchpad_settings 1000000", "set_touchpad_settings 1101000"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fake::reset();
+    fake::set_touchpad(c.found);
+    EXPECT_EQ(fake::run_session_to_exit(), 0);
+    Calls writes;
+    for (const std::string& call : fake::calls()) {
+      if (call.starts_with("set_touchpad_settings")) writes.push_back(call);
+    }
+    EXPECT_EQ(writes, c.writes);
+    EXPECT_EQ(fake::touchpad(), c.found) << "as it was";
+  }
 }
 
 // A run that ended well leaves nothing: a restore-only run after it has nothing to say.

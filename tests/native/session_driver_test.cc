@@ -44,6 +44,7 @@ const std::map<std::string, std::pair<std::string, std::string>> shown_by = {
     {"system sounds", {"set_system_sounds_mute 1", "set_system_sounds_mute 0"}},
     {"accessibility shortcuts",
      {"set_accessibility_flags StickyKeys 0", "set_accessibility_flags StickyKeys 4"}},
+    {"touchpad gestures", {"set_touchpad_settings 1000000", "set_touchpad_settings 1111111"}},
     {"cursor", {"clip_cursor 960 540 961 541", "clip_cursor null"}},
 };
 
