@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "call_log.h"
 #include "fake_platform.h"
 #include "guard_table.h"
 #include "journal.h"
@@ -16,7 +17,9 @@
 namespace velmora {
 namespace {
 
-using Calls = std::vector<std::string>;
+using fake::Calls;
+using fake::changes;
+using fake::in_order;
 using Bytes = std::vector<std::uint8_t>;
 
 class LeftoversTest : public testing::Test {
@@ -27,26 +30,6 @@ class LeftoversTest : public testing::Test {
 
 const std::string ready_line = "write_stdout {\"event\":\"ready\"}";
 const std::string bye_line = "write_stdout {\"event\":\"bye\"}";
-
-// The calls that change something; reads of what the system holds now are left out.
-Calls changes(const Calls& calls) {
-  Calls kept;
-  std::copy_if(calls.begin(), calls.end(), std::back_inserter(kept), [](const std::string& call) {
-    return !call.starts_with("get_") && !call.starts_with("screen_") && !call.starts_with("power_read") &&
-           call != "power_get_active_scheme" && call != "write_stderr" && !call.starts_with("com_");
-  });
-  return kept;
-}
-
-bool in_order(const Calls& calls, const Calls& wanted) {
-  auto at = calls.begin();
-  for (const std::string& entry : wanted) {
-    at = std::find(at, calls.end(), entry);
-    if (at == calls.end()) return false;
-    ++at;
-  }
-  return true;
-}
 
 constexpr TouchpadSettings all_gestures_on{true, true, true, true, true, true, true};
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "end_of_session.h"
+#include "call_log.h"
 #include "fake_platform.h"
 #include "guard_table.h"
 #include "journal.h"
@@ -21,7 +22,8 @@
 namespace velmora {
 namespace {
 
-using Calls = std::vector<std::string>;
+using fake::Calls;
+using fake::in_order;
 
 class SessionDriverTest : public testing::Test {
  protected:
@@ -70,16 +72,6 @@ std::ptrdiff_t first(const Calls& calls, const std::string& entry) {
 std::ptrdiff_t last(const Calls& calls, const std::string& entry) {
   const auto found = std::find(calls.rbegin(), calls.rend(), entry);
   return found == calls.rend() ? -1 : calls.rend() - found - 1;
-}
-
-bool in_order(const Calls& calls, const Calls& wanted) {
-  auto at = calls.begin();
-  for (const std::string& entry : wanted) {
-    at = std::find(at, calls.end(), entry);
-    if (at == calls.end()) return false;
-    ++at;
-  }
-  return true;
 }
 
 // What must hold of every run that reaches `ready`, in either mode.

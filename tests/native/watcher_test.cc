@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "call_log.h"
 #include "fake_platform.h"
 #include "guard_table.h"
 #include "journal.h"
@@ -13,7 +14,8 @@
 namespace velmora {
 namespace {
 
-using Calls = std::vector<std::string>;
+using fake::Calls;
+using fake::changes;
 
 class WatcherTest : public testing::Test {
  protected:
@@ -23,19 +25,6 @@ class WatcherTest : public testing::Test {
 
 std::string as_text(const std::vector<std::uint8_t>& bytes) {
   return std::string(bytes.begin(), bytes.end());
-}
-
-// The calls that change something: a leftover's reads of what the system holds now are left out.
-Calls changes(const Calls& calls) {
-  Calls kept;
-  for (const std::string& call : calls) {
-    if (call.starts_with("get_") || call.starts_with("screen_") || call.starts_with("power_read") ||
-        call == "power_get_active_scheme" || call == "write_stderr") {
-      continue;
-    }
-    kept.push_back(call);
-  }
-  return kept;
 }
 
 SavedSettings beep_and_cursor() {
@@ -60,9 +49,7 @@ SavedSettings everything() {
 
 const Calls everything_back = {"clip_cursor null",
                                "set_accessibility_flags FilterKeys 126",
-                               "com_enter",
                                "set_system_sounds_mute 0",
-                               "com_leave",
                                "set_beep 1",
                                "power_write_ac PowerButton 7",
                                "power_write_dc LidClose 9",
