@@ -1,6 +1,7 @@
 #include "guard_table.h"
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 
 #include "cursor_clip.h"
@@ -49,7 +50,8 @@ std::atomic<SavedSettingsListener> listener{nullptr};
 
 // Held across each apply and each whole restore pass: a restore that finds a slot empty
 // then knows that its value is back, not on its way back on another thread.
-std::mutex pass_lock;
+std::timed_mutex pass_lock;
+using PassHold = std::unique_lock<std::timed_mutex>;
 
 bool skipped(const Guard& guard) { return diagnostic_mode.load() && !guard.in_diagnostic; }
 
@@ -92,7 +94,7 @@ bool nothing_saved(const SavedSettings& settings) {
 void set_saved_settings_listener(SavedSettingsListener new_listener) { listener.store(new_listener); }
 
 void apply_guards() {
-  const std::lock_guard<std::mutex> hold(pass_lock);
+  const PassHold hold(pass_lock);
   if (session_ending.load()) return;
   for (const Guard& guard : guards) {
     if (!skipped(guard) && guard.save != nullptr) guard.save();
@@ -111,14 +113,29 @@ void apply_guards() {
   if (ending) tell_listener();
 }
 
-void restore_guards(Restorer restorer, std::optional<RestoreWhen> when) {
-  const std::lock_guard<std::mutex> hold(pass_lock);
+namespace {
+
+void restore_pass(Restorer restorer, std::optional<RestoreWhen> when) {
   for (auto guard = guards.rbegin(); guard != guards.rend(); ++guard) {
     if (skipped(*guard) || (when && guard->restore_when != *when)) continue;
     if (restorer == Restorer::OtherThread && guard->restore_on == RestoreOn::ApplyingThread) continue;
     guard->restore();
   }
   tell_listener();
+}
+
+}  // namespace
+
+void restore_guards(Restorer restorer, std::optional<RestoreWhen> when) {
+  const PassHold hold(pass_lock);
+  restore_pass(restorer, when);
+}
+
+bool restore_guards_within(unsigned wait_ms, Restorer restorer, std::optional<RestoreWhen> when) {
+  const PassHold hold(pass_lock, std::chrono::milliseconds(wait_ms));
+  if (!hold.owns_lock()) return false;
+  restore_pass(restorer, when);
+  return true;
 }
 
 }  // namespace velmora
