@@ -252,18 +252,21 @@ WatcherLaunch platform_launch_watcher(void (*on_exit)()) {
   PROCESS_INFORMATION info{};
   // Out of the parent's job where the job allows it, so that a job-wide kill of the sidecar
   // still leaves the watcher to put things back.
-  const bool broke_away = create_process(path, command, CREATE_BREAKAWAY_FROM_JOB, list, info);
+  // Suspended, so that it is asked where it landed before it runs; resumed at once after.
+  const bool broke_away =
+      create_process(path, command, CREATE_BREAKAWAY_FROM_JOB | CREATE_SUSPENDED, list, info);
   launch.started = broke_away;
   if (!launch.started && GetLastError() == ERROR_ACCESS_DENIED) {
-    launch.started = create_process(path, command, 0, list, info);
+    launch.started = create_process(path, command, CREATE_SUSPENDED, list, info);
   }
   if (!launch.started) launch.error_text = platform_last_error_text();
   DeleteProcThreadAttributeList(list.get());
   if (!launch.started) return launch;
   watcher_pipe_reader.reset();  // the watcher has its own
+  launch.ends_with_parent_job = ends_with_parent_job(info.hProcess, broke_away);
+  (void)ResumeThread(info.hThread);
   (void)CloseHandle(info.hThread);
   watcher_process.reset(info.hProcess);
-  launch.ends_with_parent_job = ends_with_parent_job(info.hProcess, broke_away);
   watcher_exit_callback.store(on_exit);
   HANDLE wait = nullptr;
   if (RegisterWaitForSingleObject(&wait, info.hProcess, watcher_exited, nullptr, INFINITE,
