@@ -72,7 +72,8 @@ enum class Restorer : std::uint8_t { ApplyingThread, OtherThread };
 void restore_guards(Restorer restorer, std::optional<RestoreWhen> when = std::nullopt);
 // The same, but gives up after `wait_ms` while another thread's pass goes on (a hook thread
 // stuck in the end of the session's restore): false then, and nothing was restored here.
-bool restore_guards_within(unsigned wait_ms, Restorer restorer, std::optional<RestoreWhen> when = std::nullopt);
+bool restore_guards_within(unsigned wait_ms, Restorer restorer,
+                           std::optional<RestoreWhen> when = std::nullopt);
 
 // Whether the record holds nothing to put back.
 bool nothing_saved(const SavedSettings& settings);

@@ -288,7 +288,8 @@ void run_session(HookThreadBody hook_thread_body) {
   // Each restore acts at most once: after the end of the session each finds its setting
   // already back, except the wake request, which only this thread can end. Past the bound the
   // end of the session's pass on the hook thread still holds them, and puts them back itself.
-  (void)restore_guards_within(end_wait_ms.load(), Restorer::ApplyingThread, RestoreWhen::BeforeHookThreadStops);
+  (void)restore_guards_within(end_wait_ms.load(), Restorer::ApplyingThread,
+                              RestoreWhen::BeforeHookThreadStops);
   stop_hook_thread(hook);
   restore_guards(Restorer::ApplyingThread, RestoreWhen::AfterHookThreadStops);
   end_watcher_link();

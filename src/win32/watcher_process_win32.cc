@@ -85,9 +85,7 @@ std::wstring module_path() {
   }
 }
 
-std::wstring handle_text(HANDLE handle) {
-  return std::to_wstring(reinterpret_cast<std::uintptr_t>(handle));
-}
+std::wstring handle_text(HANDLE handle) { return std::to_wstring(reinterpret_cast<std::uintptr_t>(handle)); }
 
 // The watcher's command line: its flag and the values of the two handles it inherits.
 std::wstring watcher_command(const std::wstring& path, HANDLE pipe, HANDLE sidecar) {
@@ -243,7 +241,8 @@ WatcherLaunch platform_launch_watcher(void (*on_exit)()) {
   AttributeList list{{}, {read_end, self.get()}};
   const std::wstring path = module_path();
   if (read_end == nullptr || !self || path.empty() ||
-      SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT) == FALSE || !make_handle_list(list)) {
+      SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT) == FALSE ||
+      !make_handle_list(list)) {
     launch.error_text = platform_last_error_text();
     return launch;
   }

@@ -141,8 +141,8 @@ TEST_F(SessionDriverTest, NormalRunOrder) {
 TEST_F(SessionDriverTest, RecordKeptBeforeAnyChangeAndAfterEachRestorePass) {
   EXPECT_EQ(fake::run_session_to_exit(), 0);
   const Calls calls = fake::calls();
-  EXPECT_TRUE(in_order(
-      calls, {"take_run_lock 3000", "await_instance_lock_free 3000", "journal_read none", "open_watcher_pipe"}));
+  EXPECT_TRUE(in_order(calls, {"take_run_lock 3000", "await_instance_lock_free 3000", "journal_read none",
+                               "open_watcher_pipe"}));
   const std::string all = "power 1 mute 1 beep 1 cursor 1";
   EXPECT_TRUE(in_order(
       calls, {"get_beep", "journal_write " + all, "send_to_watcher " + all, "power_write_ac PowerButton 0",
@@ -212,8 +212,8 @@ TEST_F(SessionDriverTest, WatcherThatCannotCoverAKillIsSaidNotFatal) {
     fake::set_watcher_launch(c.launch);
     EXPECT_EQ(fake::run_session_to_exit(), 0);
     const Calls calls = fake::calls();
-    EXPECT_TRUE(in_order(calls, {"journal_write power 1 mute 1 beep 1 cursor 1", "power_write_ac PowerButton 0",
-                                 ready_line, "journal_delete", bye_line}));
+    EXPECT_TRUE(in_order(calls, {"journal_write power 1 mute 1 beep 1 cursor 1",
+                                 "power_write_ac PowerButton 0", ready_line, "journal_delete", bye_line}));
     EXPECT_EQ(contains(calls, "launch_watcher"), c.pipe_opens);
     EXPECT_EQ(fake::stderr_text(), c.report);
   }
@@ -551,8 +551,8 @@ TEST_F(SessionDriverTest, EndOfSessionDuringTheWatchersLaunchClosesThePipeAfterI
   fake::set_end_of_session_during_launch(true);
   EXPECT_EQ(fake::run_session_to_exit(), 0);
   const Calls calls = fake::calls();
-  EXPECT_TRUE(in_order(calls, {ready_line, "launch_watcher", "launch_watcher returns", "send_to_watcher all back",
-                               "close_watcher_pipe", bye_line}));
+  EXPECT_TRUE(in_order(calls, {ready_line, "launch_watcher", "launch_watcher returns",
+                               "send_to_watcher all back", "close_watcher_pipe", bye_line}));
   EXPECT_EQ(std::count(calls.begin(), calls.end(), "close_watcher_pipe"), 1);
   fake::reset();  // joins the end of the session's thread
 }

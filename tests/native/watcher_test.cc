@@ -105,12 +105,18 @@ TEST_F(WatcherTest, PutsBackWheneverNoNewRunCanHaveChangedAnything) {
     LockTake run_lock;
     Calls calls;
   } cases[] = {
-      {"a new run waits on the instance lock", true, LockTake::Held,
+      {"a new run waits on the instance lock",
+       true,
+       LockTake::Held,
        {"take_instance_lock 50", "sidecar_alive", "clip_cursor null", "set_beep 1", "journal_delete",
         "release_instance_lock"}},
-      {"killed before the watcher held its lock; a new run holds the run lock", false, LockTake::Held,
+      {"killed before the watcher held its lock; a new run holds the run lock",
+       false,
+       LockTake::Held,
        {"take_instance_lock 50", "sidecar_alive no", "take_run_lock 2000 held", "release_instance_lock"}},
-      {"killed before the watcher held its lock; no new run", false, LockTake::Taken,
+      {"killed before the watcher held its lock; no new run",
+       false,
+       LockTake::Taken,
        {"take_instance_lock 50", "sidecar_alive no", "take_run_lock 2000", "clip_cursor null", "set_beep 1",
         "journal_delete", "release_run_lock", "release_instance_lock"}},
   };
@@ -123,7 +129,8 @@ TEST_F(WatcherTest, PutsBackWheneverNoNewRunCanHaveChangedAnything) {
     fake::set_from_sidecar({as_text(encode_settings_record(beep_and_cursor()))});
     EXPECT_EQ(run_watcher(), 0);
     EXPECT_EQ(fake::calls(), c.calls);
-    EXPECT_EQ(fake::journal().has_value(), !contains(c.calls, "journal_delete")) << "else left to the new run";
+    EXPECT_EQ(fake::journal().has_value(), !contains(c.calls, "journal_delete"))
+        << "else left to the new run";
   }
 }
 
@@ -140,7 +147,8 @@ TEST_F(WatcherTest, ReadsItsPipeWhileItWaitsForTheInstanceLock) {
   ASSERT_NE(run_lock, calls.end());
   unsigned waited = 0;
   for (auto call = calls.begin(); call != run_lock; ++call) {
-    if (call->starts_with("take_instance_lock ")) waited += static_cast<unsigned>(std::stoul(call->substr(19)));
+    if (call->starts_with("take_instance_lock "))
+      waited += static_cast<unsigned>(std::stoul(call->substr(19)));
   }
   EXPECT_LE(waited, 1000U) << "waited for the instance lock before putting back";
   EXPECT_EQ(Calls(run_lock + 1, calls.end()), (Calls{"clip_cursor null", "set_beep 1", "release_run_lock"}));
