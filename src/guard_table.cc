@@ -1,6 +1,7 @@
 #include "guard_table.h"
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 
 #include "cursor_clip.h"
@@ -56,7 +57,8 @@ std::atomic<SavedSettingsListener> listener{nullptr};
 
 // Held across each apply and each whole restore pass: a restore that finds a slot empty
 // then knows that its value is back, not on its way back on another thread.
-std::mutex pass_lock;
+std::timed_mutex pass_lock;
+using PassHold = std::unique_lock<std::timed_mutex>;
 
 // Puts values still owed back into the slots a discard emptied.
 void keep_owed(const SavedSettings& owed) {
@@ -111,7 +113,7 @@ bool nothing_saved(const SavedSettings& settings) {
 void set_saved_settings_listener(SavedSettingsListener new_listener) { listener.store(new_listener); }
 
 void apply_guards() {
-  const std::lock_guard<std::mutex> hold(pass_lock);
+  const PassHold hold(pass_lock);
   if (session_ending.load()) return;
   // What an earlier run still owes (a restore that failed) is in the slots already; a
   // change that is never made forgets only what this pass saved.
@@ -136,14 +138,29 @@ void apply_guards() {
   }
 }
 
-void restore_guards(Restorer restorer, std::optional<RestoreWhen> when, RestoreMode mode) {
-  const std::lock_guard<std::mutex> hold(pass_lock);
+namespace {
+
+void restore_pass(Restorer restorer, std::optional<RestoreWhen> when, RestoreMode mode) {
   for (auto guard = guards.rbegin(); guard != guards.rend(); ++guard) {
     if (skipped(*guard) || (when && guard->restore_when != *when)) continue;
     if (restorer == Restorer::OtherThread && guard->restore_on == RestoreOn::ApplyingThread) continue;
     guard->restore(mode);
   }
   tell_listener();
+}
+
+}  // namespace
+
+void restore_guards(Restorer restorer, std::optional<RestoreWhen> when, RestoreMode mode) {
+  const PassHold hold(pass_lock);
+  restore_pass(restorer, when, mode);
+}
+
+bool restore_guards_within(unsigned wait_ms, Restorer restorer, std::optional<RestoreWhen> when) {
+  const PassHold hold(pass_lock, std::chrono::milliseconds(wait_ms));
+  if (!hold.owns_lock()) return false;
+  restore_pass(restorer, when, RestoreMode::Live);
+  return true;
 }
 
 }  // namespace velmora

@@ -74,6 +74,11 @@ void apply_guards();
 enum class Restorer : std::uint8_t { ApplyingThread, OtherThread };
 void restore_guards(Restorer restorer, std::optional<RestoreWhen> when = std::nullopt,
                     RestoreMode mode = RestoreMode::Live);
+// A live restore as above, but gives up after `wait_ms` while another thread's pass goes on
+// (a hook thread stuck in the end of the session's restore): false then, and nothing was
+// restored here.
+bool restore_guards_within(unsigned wait_ms, Restorer restorer,
+                           std::optional<RestoreWhen> when = std::nullopt);
 
 // Whether the record holds nothing to put back.
 bool nothing_saved(const SavedSettings& settings);

@@ -230,20 +230,25 @@ void platform_journal_delete();
 
 struct WatcherLaunch {
   bool started = false;
-  // Started inside the parent's job, which ends its processes when it closes: the watcher
-  // then ends with the parent.
+  // Started inside a job that ends its processes with the parent's: the watcher then ends
+  // with the parent.
   bool ends_with_parent_job = false;
   std::string error_text;  // why it could not be started
 };
 
+// Makes the pipe to the watcher before the watcher exists, with a buffer that holds every
+// record a run writes before the watcher reads (a few hundred bytes), so that records can be
+// written into it at once; false, with the reason in `error_text`, when it cannot be made.
+bool platform_open_watcher_pipe(std::string& error_text);
 // Starts the watcher, a second process of this executable that inherits only the read end of
-// a fresh pipe, without waiting for it: once this returns, the watcher owns its end and reads
-// every record written to the pipe. `on_exit` is called, on a thread of the system's, if the
-// watcher process ends while the link is open.
+// the pipe opened before and a handle that tells it whether the sidecar still runs, without
+// waiting for it: it reads every record written to the pipe, before or after its start.
+// `on_exit` is called, on a thread of the system's pool, if the watcher process ends while
+// the link is open.
 WatcherLaunch platform_launch_watcher(void (*on_exit)());
 // Writes every byte to the watcher's pipe; false when the watcher is gone.
 bool platform_send_to_watcher(const std::uint8_t* data, std::size_t size);
-// Closes the sidecar's end of the pipe, after which `on_exit` is no longer called; the
+// Closes the sidecar's ends of the pipe, after which `on_exit` is no longer called; the
 // watcher then reads the end of its pipe.
 void platform_close_watcher_pipe();
 // Waits at most `wait_ms` for the watcher process to exit.
@@ -258,6 +263,10 @@ enum class WatcherRole : std::uint8_t { NotWatcher, Connected, SidecarGone };
 WatcherRole platform_connect_to_sidecar();
 // Reads what the sidecar sent; End once every writer of the pipe is gone, however it ended.
 ReadResult platform_read_from_sidecar(char* buffer, std::size_t capacity);
+// The same without waiting: empty while the pipe is open and nothing waits in it.
+std::optional<ReadResult> platform_read_from_sidecar_now(char* buffer, std::size_t capacity);
+// Whether the sidecar process has not ended yet.
+bool platform_sidecar_alive();
 
 // --- Thread priority -------------------------------------------------------------------
 

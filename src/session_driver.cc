@@ -51,10 +51,12 @@ void take_machinery_step() {
   if (machinery_steps_left.load() > 0) machinery_steps_left.fetch_sub(1);
 }
 
-// The process's own machinery failed: whatever was changed goes back before the exit.
+// The process's own machinery failed: whatever was changed goes back before the exit. The wait
+// for the pass is bounded: a hook thread that would not end may be inside the end of the
+// session's restore, and puts those settings back itself. Until that pass is over the watcher
+// is not told that everything is back: after the exit it puts back what it was last told.
 [[noreturn]] void fail_run(std::string_view message, std::string_view detail) {
-  restore_guards(Restorer::ApplyingThread);
-  end_watcher_link();
+  if (restore_guards_within(end_wait_ms.load(), Restorer::ApplyingThread)) end_watcher_link();
   fatal_error(message, detail);
 }
 
@@ -111,11 +113,18 @@ bool has_ended(const HookThread& hook, unsigned wait_ms) {
   return hook.ended.wait_for(std::chrono::milliseconds(wait_ms)) == std::future_status::ready;
 }
 
-// A thread that does not end in time is left to the exit, which ends it.
+// A thread that does not end in time is left to the exit, which ends it. At the end of the
+// session after `ready` it may still be putting things back under the pass lock: once that
+// pass is over, everything but the wake request is back, and the run ends as it would have.
 [[noreturn]] void give_up_on_hook_thread(HookThread& hook, const std::string& message) {
   capture_active.store(false);
   if (hook.id != 0) (void)platform_post_quit(hook.id);
   hook.thread.detach();
+  if (session_ending.load() && command_loop_started.load() &&
+      restore_guards_within(end_wait_ms.load(), Restorer::ApplyingThread)) {
+    end_watcher_link();
+    emit_last_line_and_exit(event_line("bye"), 0);
+  }
   fail_run(message, "");
 }
 
@@ -142,12 +151,15 @@ void await_hook_report(HookThread& hook) {
 
 // A quit message that cannot be queued would leave the thread running with every setting
 // still changed: post again until it is delivered or the thread has ended, then wait for
-// its end within a bound.
+// its end; each within the bound.
 void stop_hook_thread(HookThread& hook) {
-  if (hook.id != 0) {
-    while (!platform_post_quit(hook.id) && !has_ended(hook, 0)) platform_sleep_ms(quit_retry_ms);
-  }
   const unsigned wait_ms = end_wait_ms.load();
+  if (hook.id != 0) {
+    for (unsigned waited = 0; !platform_post_quit(hook.id) && !has_ended(hook, 0); waited += quit_retry_ms) {
+      if (waited >= wait_ms) give_up_on_hook_thread(hook, waited_text("end", wait_ms));
+      platform_sleep_ms(quit_retry_ms);
+    }
+  }
   if (!has_ended(hook, wait_ms)) give_up_on_hook_thread(hook, waited_text("end", wait_ms));
   try {
     hook.thread.join();
@@ -189,7 +201,10 @@ void hold_locks_or_refuse() {
     case LinkStart::AlreadyRunning:
       exit_with_report(already_running_status, "another sidecar is already running", "");
     case LinkStart::OtherSession:
-      exit_with_report(already_running_status, "a sidecar in another user's session holds the lock", "");
+      // The lock's name is denied to another user, and to another privilege level of the same
+      // user (an elevated sidecar beside one that is not).
+      exit_with_report(already_running_status,
+                       "a sidecar of another user or at another privilege level holds the lock", "");
   }
 }
 
@@ -253,24 +268,28 @@ void run_session(HookThreadBody hook_thread_body) {
   hold_locks_or_refuse();
   if (!diagnostic) replay_journal();
   start_event_pump();
-  // The watcher starts while the hook thread sets up its hooks, hotkeys and shield, which
-  // change no setting; nothing waits for it, as every record reaches it through its pipe.
   HookThread hook = start_hook_thread(hook_thread_body);
-  launch_watcher_link(diagnostic);
   await_hook_report(hook);
   if (hook.failure) abandon_start(hook);
   open_event_output();
+  // The pipe before the record: the watcher reads it whenever it starts.
+  open_watcher_link(diagnostic);
   apply_guards();
   emit_line(event_line("ready"));
   command_loop_started.store(true);
+  // A process start (some tens of ms, and under Wine the whole machine's) kept off the path to
+  // `ready`: the record is durable in the journal and waits in the pipe already.
+  launch_watcher();
 
   (void)run_command_loop();  // every way out leads to the same shutdown
   command_loop_ended.store(true);
 
   capture_active.store(false);
   // Each restore acts at most once: after the end of the session each finds its setting
-  // already back, except the wake request, which only this thread can end.
-  restore_guards(Restorer::ApplyingThread, RestoreWhen::BeforeHookThreadStops);
+  // already back, except the wake request, which only this thread can end. Past the bound the
+  // end of the session's pass on the hook thread still holds them, and puts them back itself.
+  (void)restore_guards_within(end_wait_ms.load(), Restorer::ApplyingThread,
+                              RestoreWhen::BeforeHookThreadStops);
   stop_hook_thread(hook);
   restore_guards(Restorer::ApplyingThread, RestoreWhen::AfterHookThreadStops);
   end_watcher_link();

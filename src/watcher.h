@@ -18,7 +18,14 @@ inline constexpr unsigned instance_lock_wait_ms = 3000;
 // putting things back can hold; it watches all the same once the wait is over.
 inline constexpr unsigned watcher_lock_wait_ms = 10000;
 
+// The turns of that wait: between two, the watcher reads what its pipe holds, so that a
+// sidecar that ends meanwhile is heard within a turn, not at the end of the wait.
+inline constexpr unsigned watcher_lock_turn_ms = 50;
+
 // The watcher process's whole run, once connected to its sidecar; returns its exit status.
+// It puts back on the instance lock alone if it took that lock while its sidecar still ran:
+// the sidecar then held the run lock, so no new run had passed its wait for the instance
+// lock, and none can until the watcher lets go. Otherwise it needs the run lock too.
 int run_watcher();
 
 // Reads the sidecar's records until its end of the pipe closes. Unless the last record said

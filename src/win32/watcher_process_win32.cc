@@ -1,10 +1,13 @@
 // The Windows side of the run's locks and of the pipe between the sidecar and its watcher.
-// The watcher inherits exactly one handle, its end of the pipe, so it never holds the
-// parent's pipes, and owns that end from the moment CreateProcess returns.
+// The watcher inherits exactly two handles, its end of the pipe and a handle that can only
+// wait for the sidecar's end, so it never holds the parent's pipes. The pipe exists before
+// the watcher does, and holds what was written into it until the watcher reads.
 
 #include <windows.h>
 
+#include <array>
 #include <atomic>
+#include <optional>
 #include <cstdint>
 #include <cwchar>
 #include <memory>
@@ -22,20 +25,25 @@ constexpr wchar_t run_lock_name[] = L"Global\\VelmoraSidecarRun";
 constexpr wchar_t instance_lock_name[] = L"Global\\VelmoraSidecarInstance";
 constexpr wchar_t watcher_flag[] = L"--velmora-watcher";
 constexpr DWORD lock_retry_ms = 50;
+// Every record a run writes before its watcher reads fits many times over (one is some tens
+// of bytes, and at most two precede the launch); written beyond it, a write would wait.
+constexpr DWORD watcher_pipe_buffer = 4096;
 
 // Each mutex while the thread that took it holds it.
 UniqueHandle run_lock;
 UniqueHandle instance_lock;
 
-// The sidecar's side: the watcher, the write end of its pipe, and the wait that hears of the
-// watcher's end.
+// The sidecar's side: the watcher, the write end of its pipe (and the read end until the
+// watcher has its own), and the wait that hears of the watcher's end.
 UniqueHandle watcher_process;
 UniqueHandle watcher_pipe;
+UniqueHandle watcher_pipe_reader;
 UniqueWait watcher_wait;
 std::atomic<void (*)()> watcher_exit_callback{nullptr};
 
 // The watcher's side.
-UniqueHandle sidecar_pipe;  // read end
+UniqueHandle sidecar_pipe;     // read end
+UniqueHandle sidecar_process;  // SYNCHRONIZE only
 
 DWORD time_left(ULONGLONG deadline) {
   const ULONGLONG now = GetTickCount64();
@@ -53,7 +61,8 @@ LockTake take_lock(const wchar_t* name, unsigned wait_ms, UniqueHandle& into) {
       into = std::move(mutex);
       return LockTake::Taken;
     }
-    // It exists but cannot be opened: another user's run made it, and holds it until it ends.
+    // It exists but cannot be opened: a run of another user, or of the same user at another
+    // privilege level (elevated or not), made it, and holds it until it ends.
     const bool denied = GetLastError() == ERROR_ACCESS_DENIED;
     if (time_left(deadline) == 0) return denied ? LockTake::OtherSession : LockTake::Held;
     Sleep(lock_retry_ms);
@@ -76,16 +85,17 @@ std::wstring module_path() {
   }
 }
 
-// The watcher's command line: its flag and the value of the one handle it inherits.
-std::wstring watcher_command(const std::wstring& path, HANDLE pipe) {
-  return L"\"" + path + L"\" " + watcher_flag + L" " +
-         std::to_wstring(reinterpret_cast<std::uintptr_t>(pipe));
+std::wstring handle_text(HANDLE handle) { return std::to_wstring(reinterpret_cast<std::uintptr_t>(handle)); }
+
+// The watcher's command line: its flag and the values of the two handles it inherits.
+std::wstring watcher_command(const std::wstring& path, HANDLE pipe, HANDLE sidecar) {
+  return L"\"" + path + L"\" " + watcher_flag + L" " + handle_text(pipe) + L" " + handle_text(sidecar);
 }
 
-// A process handle's inheritance attribute list, holding just `handle`.
+// A process handle's inheritance attribute list, holding just `handles`.
 struct AttributeList {
   std::vector<unsigned char> storage;
-  HANDLE handle;
+  std::array<HANDLE, 2> handles;
   LPPROC_THREAD_ATTRIBUTE_LIST get() {
     return reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage.data());
   }
@@ -96,8 +106,8 @@ bool make_handle_list(AttributeList& list) {
   (void)InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
   list.storage.resize(size);
   if (InitializeProcThreadAttributeList(list.get(), 1, 0, &size) == FALSE) return false;
-  if (UpdateProcThreadAttribute(list.get(), 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &list.handle,
-                                sizeof(list.handle), nullptr, nullptr) != FALSE) {
+  if (UpdateProcThreadAttribute(list.get(), 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, list.handles.data(),
+                                sizeof(list.handles), nullptr, nullptr) != FALSE) {
     return true;
   }
   DeleteProcThreadAttributeList(list.get());
@@ -134,6 +144,27 @@ bool job_kills_on_close() {
     return false;
   }
   return (info.BasicLimitInformation.LimitFlags & JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE) != 0;
+}
+
+// Asked of the watcher itself: breakaway leaves each job that allows it and stops at the first
+// that does not, so a watcher started with breakaway may still sit in an outer job, whose
+// limits this process cannot read (QueryInformationJobObject reads only its own innermost
+// job); such a job, which forbade the breakaway, is taken to end with the parent. Without
+// breakaway the watcher shares this process's innermost job, whose limits can be read.
+bool ends_with_parent_job(HANDLE watcher, bool broke_away) {
+  BOOL in_job = FALSE;
+  if (IsProcessInJob(watcher, nullptr, &in_job) == FALSE || in_job == FALSE) return false;
+  return broke_away || job_kills_on_close();
+}
+
+// A handle to this process that the watcher inherits and can only wait on.
+UniqueHandle inheritable_self() {
+  HANDLE self = nullptr;
+  if (DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &self, SYNCHRONIZE, TRUE,
+                      0) == FALSE) {
+    return UniqueHandle();
+  }
+  return UniqueHandle(self);
 }
 
 void CALLBACK watcher_exited(PVOID /*context*/, BOOLEAN /*timed_out*/) {
@@ -191,39 +222,50 @@ LockTake platform_await_instance_lock_free(unsigned wait_ms) {
   return take;
 }
 
-WatcherLaunch platform_launch_watcher(void (*on_exit)()) {
-  WatcherLaunch launch;
+bool platform_open_watcher_pipe(std::string& error_text) {
   HANDLE read_end = nullptr;
   HANDLE write_end = nullptr;
-  if (CreatePipe(&read_end, &write_end, nullptr, 0) == FALSE) {
-    launch.error_text = platform_last_error_text();
-    return launch;
+  if (CreatePipe(&read_end, &write_end, nullptr, watcher_pipe_buffer) == FALSE) {
+    error_text = platform_last_error_text();
+    return false;
   }
-  const UniqueHandle reader(read_end);  // the watcher has its own once it is started
-  UniqueHandle writer(write_end);
-  AttributeList list{{}, read_end};
+  watcher_pipe_reader.reset(read_end);
+  watcher_pipe.reset(write_end);
+  return true;
+}
+
+WatcherLaunch platform_launch_watcher(void (*on_exit)()) {
+  WatcherLaunch launch;
+  const HANDLE read_end = watcher_pipe_reader.get();
+  const UniqueHandle self = inheritable_self();
+  AttributeList list{{}, {read_end, self.get()}};
   const std::wstring path = module_path();
-  if (path.empty() || SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT) == FALSE ||
+  if (read_end == nullptr || !self || path.empty() ||
+      SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT) == FALSE ||
       !make_handle_list(list)) {
     launch.error_text = platform_last_error_text();
     return launch;
   }
   keep_standard_handles_private();
-  const std::wstring command = watcher_command(path, read_end);
+  const std::wstring command = watcher_command(path, read_end, self.get());
   PROCESS_INFORMATION info{};
   // Out of the parent's job where the job allows it, so that a job-wide kill of the sidecar
   // still leaves the watcher to put things back.
-  launch.started = create_process(path, command, CREATE_BREAKAWAY_FROM_JOB, list, info);
+  // Suspended, so that it is asked where it landed before it runs; resumed at once after.
+  const bool broke_away =
+      create_process(path, command, CREATE_BREAKAWAY_FROM_JOB | CREATE_SUSPENDED, list, info);
+  launch.started = broke_away;
   if (!launch.started && GetLastError() == ERROR_ACCESS_DENIED) {
-    launch.started = create_process(path, command, 0, list, info);
-    launch.ends_with_parent_job = launch.started && job_kills_on_close();
+    launch.started = create_process(path, command, CREATE_SUSPENDED, list, info);
   }
   if (!launch.started) launch.error_text = platform_last_error_text();
   DeleteProcThreadAttributeList(list.get());
   if (!launch.started) return launch;
+  watcher_pipe_reader.reset();  // the watcher has its own
+  launch.ends_with_parent_job = ends_with_parent_job(info.hProcess, broke_away);
+  (void)ResumeThread(info.hThread);
   (void)CloseHandle(info.hThread);
   watcher_process.reset(info.hProcess);
-  watcher_pipe = std::move(writer);
   watcher_exit_callback.store(on_exit);
   HANDLE wait = nullptr;
   if (RegisterWaitForSingleObject(&wait, info.hProcess, watcher_exited, nullptr, INFINITE,
@@ -247,25 +289,29 @@ bool platform_send_to_watcher(const std::uint8_t* data, std::size_t size) {
 void platform_close_watcher_pipe() {
   watcher_wait.reset();  // before the watcher can end as asked
   watcher_pipe.reset();
+  watcher_pipe_reader.reset();
 }
 
+// Touches nothing that closing the pipe does: the hook thread may be closing it meanwhile.
 void platform_wait_for_watcher(unsigned wait_ms) {
-  if (!watcher_process) return;
-  (void)WaitForSingleObject(watcher_process.get(), wait_ms);
-  watcher_wait.reset();
-  watcher_process.reset();
+  if (watcher_process) (void)WaitForSingleObject(watcher_process.get(), wait_ms);
 }
 
 WatcherRole platform_connect_to_sidecar() {
   const std::vector<std::wstring> words = arguments(GetCommandLineW());
   std::uint64_t pipe = 0;
-  if (words.size() != 2 || words[0] != watcher_flag || !parse_number(words[1], pipe)) {
+  std::uint64_t sidecar = 0;
+  if (words.size() != 3 || words[0] != watcher_flag || !parse_number(words[1], pipe) ||
+      !parse_number(words[2], sidecar)) {
     return WatcherRole::NotWatcher;
   }
-  const HANDLE handle = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(pipe));
+  const HANDLE pipe_handle = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(pipe));
+  const HANDLE sidecar_handle = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(sidecar));
   DWORD flags = 0;
-  if (GetHandleInformation(handle, &flags) == FALSE) return WatcherRole::SidecarGone;
-  sidecar_pipe.reset(handle);
+  if (GetHandleInformation(pipe_handle, &flags) == FALSE) return WatcherRole::SidecarGone;
+  sidecar_pipe.reset(pipe_handle);
+  // Without it the sidecar counts as gone: the watcher then puts back only on the run lock.
+  if (GetHandleInformation(sidecar_handle, &flags) != FALSE) sidecar_process.reset(sidecar_handle);
   return WatcherRole::Connected;
 }
 
@@ -276,6 +322,21 @@ ReadResult platform_read_from_sidecar(char* buffer, std::size_t capacity) {
     return {ReadStatus::End, 0};
   }
   return {ReadStatus::Data, got};
+}
+
+// Anonymous pipes have no overlapped reads; a peek tells what waits, and fails with
+// ERROR_BROKEN_PIPE once the writers are gone and nothing is left.
+std::optional<ReadResult> platform_read_from_sidecar_now(char* buffer, std::size_t capacity) {
+  DWORD available = 0;
+  if (!sidecar_pipe || PeekNamedPipe(sidecar_pipe.get(), nullptr, 0, nullptr, &available, nullptr) == FALSE) {
+    return ReadResult{ReadStatus::End, 0};
+  }
+  if (available == 0) return std::nullopt;
+  return platform_read_from_sidecar(buffer, capacity < available ? capacity : available);
+}
+
+bool platform_sidecar_alive() {
+  return sidecar_process && WaitForSingleObject(sidecar_process.get(), 0) == WAIT_TIMEOUT;
 }
 
 }  // namespace velmora

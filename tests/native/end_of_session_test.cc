@@ -59,7 +59,7 @@ TEST(EndOfSessionRace, MeetingApplyOrRestoreLeavesNothingChanged) {
   for (int round = 0; round < 400; ++round) {
     const bool during_apply = round % 2 == 0;
     fake::reset();
-    launch_watcher_link(false);
+    open_watcher_link(false);
     if (!during_apply) apply_guards();
     const int delay = static_cast<int>(chance() % 400);
     std::thread hook_thread([delay] {

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <future>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -71,6 +72,13 @@ struct Script {
   std::uint64_t foreground = 0;
   bool foreground_refused = false;
   std::vector<std::uint64_t> silent_windows;  // gone or hung
+  bool pipe_opens = true;
+  bool end_of_session_during_launch = false;
+  int quiet_polls = 0;
+  bool sidecar_alive = true;
+  fake::StallUntil cursor_stall = fake::StallUntil::Never;
+  int quits_posted = 0;
+  bool stall_released = false;
 };
 
 // One lock for everything: the fake is called from the main, hook and pump threads.
@@ -81,6 +89,7 @@ std::vector<std::string> log;
 std::string stdout_bytes;
 std::string stderr_bytes;
 std::vector<std::thread::id> raised_threads;
+std::thread end_of_session_thread;  // the end of the session that meets the launch
 
 void record(std::string entry) {
   const std::lock_guard<std::mutex> hold(state_lock);
@@ -213,6 +222,7 @@ bool platform_post_quit(std::uint32_t thread_id) {
   }
   log.push_back(entry);
   script.quit_delivered = true;
+  ++script.quits_posted;
   state_changed.notify_all();
   return true;
 }
@@ -277,7 +287,24 @@ std::int32_t platform_screen_height() {
   return script.height;
 }
 
+namespace {
+
+// Holds the calling restore pass until the stall is lifted, or at most 5 s.
+void stall_cursor_restore() {
+  std::unique_lock<std::mutex> hold(state_lock);
+  const fake::StallUntil until = std::exchange(script.cursor_stall, fake::StallUntil::Never);
+  if (until == fake::StallUntil::Never) return;
+  log.emplace_back("cursor restore stalls");
+  (void)state_changed.wait_for(hold, std::chrono::seconds(5), [until] {
+    return script.stall_released || (until == fake::StallUntil::SecondQuit && script.quits_posted >= 2);
+  });
+  log.emplace_back("cursor restore goes on");
+}
+
+}  // namespace
+
 void platform_clip_cursor(const ClipRect* rect) {
+  if (rect == nullptr) stall_cursor_restore();
   {
     const std::lock_guard<std::mutex> hold(state_lock);
     script.clip = rect == nullptr ? std::nullopt : std::optional<ClipRect>(*rect);
@@ -504,10 +531,32 @@ void platform_journal_delete() {
   script.journal.reset();
 }
 
-WatcherLaunch platform_launch_watcher(void (*on_exit)()) {
+bool platform_open_watcher_pipe(std::string& error_text) {
   const std::lock_guard<std::mutex> hold(state_lock);
-  log.emplace_back("launch_watcher");
-  script.watcher_exit = on_exit;
+  log.emplace_back(script.pipe_opens ? "open_watcher_pipe" : "open_watcher_pipe failed");
+  if (!script.pipe_opens) error_text = "fake system error";
+  return script.pipe_opens;
+}
+
+WatcherLaunch platform_launch_watcher(void (*on_exit)()) {
+  bool meet_end_of_session = false;
+  {
+    const std::lock_guard<std::mutex> hold(state_lock);
+    log.emplace_back("launch_watcher");
+    script.watcher_exit = on_exit;
+    meet_end_of_session = std::exchange(script.end_of_session_during_launch, false);
+  }
+  if (meet_end_of_session) {
+    std::promise<void> done;
+    std::future<void> ended = done.get_future();
+    end_of_session_thread = std::thread([done = std::move(done)]() mutable {
+      restore_at_end_of_session();
+      done.set_value();
+    });
+    (void)ended.wait_for(std::chrono::milliseconds(100));
+    record("launch_watcher returns");
+  }
+  const std::lock_guard<std::mutex> hold(state_lock);
   return script.watcher_launch;
 }
 
@@ -535,8 +584,9 @@ void platform_wait_for_watcher(unsigned wait_ms) { record("wait_for_watcher " + 
 
 WatcherRole platform_connect_to_sidecar() { return WatcherRole::Connected; }
 
-ReadResult platform_read_from_sidecar(char* buffer, std::size_t capacity) {
-  const std::lock_guard<std::mutex> hold(state_lock);
+namespace {
+
+ReadResult read_from_sidecar_locked(char* buffer, std::size_t capacity) {
   if (script.from_sidecar.empty()) return {ReadStatus::End, 0};
   std::string& chunk = script.from_sidecar.front();
   const std::size_t size = std::min(capacity, chunk.size());
@@ -544,6 +594,28 @@ ReadResult platform_read_from_sidecar(char* buffer, std::size_t capacity) {
   chunk.erase(0, size);
   if (chunk.empty()) script.from_sidecar.pop_front();
   return {ReadStatus::Data, size};
+}
+
+}  // namespace
+
+ReadResult platform_read_from_sidecar(char* buffer, std::size_t capacity) {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  return read_from_sidecar_locked(buffer, capacity);
+}
+
+std::optional<ReadResult> platform_read_from_sidecar_now(char* buffer, std::size_t capacity) {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  if (script.quiet_polls > 0) {
+    --script.quiet_polls;
+    return std::nullopt;
+  }
+  return read_from_sidecar_locked(buffer, capacity);
+}
+
+bool platform_sidecar_alive() {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  log.emplace_back(script.sidecar_alive ? "sidecar_alive" : "sidecar_alive no");
+  return script.sidecar_alive;
 }
 
 // Kept apart from the call log: the pump raises its priority whenever its thread starts,
@@ -583,6 +655,13 @@ void hook_thread_body(std::promise<HookThreadReport> report_sender) {
   if (hook == fake::HookScript::HangBeforeReport) return hang_until_released();
   report_sender.set_value(HookThreadReport{fake::hook_thread_id, std::nullopt});
   if (hook == fake::HookScript::IgnoreQuit) return hang_until_released();
+  if (hook == fake::HookScript::EndSessionAfterQuit) {
+    {
+      std::unique_lock<std::mutex> hold(state_lock);
+      state_changed.wait(hold, [] { return script.quit_delivered; });
+    }
+    restore_at_end_of_session();
+  }
   if (hook == fake::HookScript::EndSessionThenWaitForQuit) {
     {
       std::unique_lock<std::mutex> hold(state_lock);
@@ -609,6 +688,7 @@ int run_session_to_exit() {
 }
 
 void reset() {
+  if (end_of_session_thread.joinable()) end_of_session_thread.join();
   {
     const std::lock_guard<std::mutex> hold(state_lock);
     script = Script{};
@@ -827,7 +907,7 @@ void release_hung_hook_thread() {
   // It records its end as its last step; wait for that so nothing of it outlives the test.
   for (int tries = 0; tries < 5000; ++tries) {
     const std::vector<std::string> now = calls();
-    if (!now.empty() && now.back() == "hook_thread_end") return;
+    if (std::find(now.begin(), now.end(), "hook_thread_end") != now.end()) return;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
 }
@@ -871,6 +951,37 @@ void set_foreground(std::uint64_t window, bool refuse_changes) {
 void set_window_silent(std::uint64_t window) {
   const std::lock_guard<std::mutex> hold(state_lock);
   script.silent_windows.push_back(window);
+}
+
+void set_watcher_pipe_opens(bool opens) {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  script.pipe_opens = opens;
+}
+
+void set_end_of_session_during_launch(bool during) {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  script.end_of_session_during_launch = during;
+}
+
+void set_sidecar_pipe_quiet_polls(int polls) {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  script.quiet_polls = polls;
+}
+
+void set_sidecar_alive(bool alive) {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  script.sidecar_alive = alive;
+}
+
+void set_cursor_restore_stalls(StallUntil until) {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  script.cursor_stall = until;
+}
+
+void release_stalled_restore() {
+  const std::lock_guard<std::mutex> hold(state_lock);
+  script.stall_released = true;
+  state_changed.notify_all();
 }
 
 void set_hook_script(HookScript hook) {

@@ -33,6 +33,9 @@ enum class HookScript {
   ShieldFails,       // reports that the shield could not be made, and ends
   HangBeforeReport,  // neither reports nor ends until released
   IgnoreQuit,        // sends its id, then runs on after the quit until released
+  // sends its id, waits for the quit message, then meets the end of the user's session
+  // before it ends (the system's sent message comes before the posted quit)
+  EndSessionAfterQuit,
 };
 
 inline constexpr std::uint32_t hook_thread_id = 4242;
@@ -135,5 +138,22 @@ void hook_thread_body(std::promise<HookThreadReport> report_sender);
 void set_hook_script(HookScript script);  // default ReportAndWaitForQuit
 // The next `count` quit posts fail; a negative count fails them all.
 void set_post_quit_failures(int count);
+
+// --- The watcher's launch, its pipe, and the bounds of the waits ----------------------
+
+// Default: the pipe to the watcher can be made.
+void set_watcher_pipe_opens(bool opens);
+// The end of the user's session arrives on a thread of its own while the watcher's launch
+// runs; the launch gives it up to 100 ms, then records "launch_watcher returns".
+void set_end_of_session_during_launch(bool during);
+// The watcher's first `polls` reads that do not wait find its pipe open and empty. Default 0.
+void set_sidecar_pipe_quiet_polls(int polls);
+// Whether the sidecar still runs when its watcher asks. Default true.
+void set_sidecar_alive(bool alive);
+// The next restore of the cursor ("clip_cursor null") stalls, holding its pass, until the
+// second quit message is posted, or until released (at most 5 s). Default: never.
+enum class StallUntil : std::uint8_t { Never, SecondQuit, Released };
+void set_cursor_restore_stalls(StallUntil until);
+void release_stalled_restore();
 
 }  // namespace velmora::fake

@@ -127,18 +127,19 @@ TEST_F(SessionDriverTest, NormalRunOrder) {
   EXPECT_NE(event_sender.load(), nullptr);
 }
 
-// Every guard is saved, and the record kept on disk and told to the watcher, before the
-// first change; after each restore pass both hear what is still changed, and the journal
-// goes once everything is back, before `bye`.
+// Every guard is saved, and the record kept on disk and written into the watcher's pipe, before
+// the first change; the watcher's process starts only after `ready`, off its path. After each
+// restore pass both hear what is still changed, and the journal goes once everything is back,
+// before `bye`.
 TEST_F(SessionDriverTest, RecordKeptBeforeAnyChangeAndAfterEachRestorePass) {
   EXPECT_EQ(fake::run_session_to_exit(), 0);
   const Calls calls = fake::calls();
-  EXPECT_TRUE(in_order(
-      calls, {"take_run_lock 3000", "await_instance_lock_free 3000", "journal_read none", "launch_watcher"}));
+  EXPECT_TRUE(in_order(calls, {"take_run_lock 3000", "await_instance_lock_free 3000", "journal_read none",
+                               "open_watcher_pipe"}));
   const std::string all = "power 1 mute 1 beep 1 cursor 1";
   EXPECT_TRUE(in_order(
       calls, {"get_beep", "journal_write " + all, "send_to_watcher " + all, "power_write_ac PowerButton 0",
-              ready_line, "set_beep 1", "journal_write power 0 mute 0 beep 0 cursor 1",
+              ready_line, "launch_watcher", "set_beep 1", "journal_write power 0 mute 0 beep 0 cursor 1",
               "send_to_watcher power 0 mute 0 beep 0 cursor 1", "post_quit 4242", "clip_cursor null",
               "journal_delete", "send_to_watcher all back", "close_watcher_pipe", "wait_for_watcher 2000",
               "release_run_lock", bye_line}));
@@ -161,8 +162,8 @@ TEST_F(SessionDriverTest, AnotherSidecarRunningChangesNothingAndExits103) {
       {"run lock held", false, LockTake::Held, LockTake::Taken, running},
       {"diagnostic", true, LockTake::Held, LockTake::Taken, running},
       {"a killed run's watcher still putting back", false, LockTake::Taken, LockTake::Held, running},
-      {"another user's session", false, LockTake::OtherSession, LockTake::Taken,
-       "velmora-sidecar: a sidecar in another user's session holds the lock\n"},
+      {"another user, or another privilege level", false, LockTake::OtherSession, LockTake::Taken,
+       "velmora-sidecar: a sidecar of another user or at another privilege level holds the lock\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -182,25 +183,31 @@ TEST_F(SessionDriverTest, AnotherSidecarRunningChangesNothingAndExits103) {
 
 // No watcher, or one in a job that ends with the parent: said, and the journal covers a kill.
 TEST_F(SessionDriverTest, WatcherThatCannotCoverAKillIsSaidNotFatal) {
+  const std::string cannot_start =
+      "velmora-sidecar: could not start the watcher, so a kill would leave the settings changed until the "
+      "next run: fake system error\n";
   const struct {
+    bool pipe_opens;
     WatcherLaunch launch;
     std::string report;
   } cases[] = {
-      {{false, false, "fake system error"},
-       "velmora-sidecar: could not start the watcher, so a kill would leave the settings changed until the "
-       "next run: fake system error\n"},
-      {{true, true, {}},
+      {false, {true, false, {}}, cannot_start},
+      {true, {false, false, "fake system error"}, cannot_start},
+      {true,
+       {true, true, {}},
        "velmora-sidecar: the watcher runs in the parent's job, which ends it with the parent; the journal "
        "covers that\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.report);
     fake::reset();
+    fake::set_watcher_pipe_opens(c.pipe_opens);
     fake::set_watcher_launch(c.launch);
     EXPECT_EQ(fake::run_session_to_exit(), 0);
     const Calls calls = fake::calls();
-    EXPECT_TRUE(in_order(calls, {"launch_watcher", "journal_write power 1 mute 1 beep 1 cursor 1",
+    EXPECT_TRUE(in_order(calls, {"journal_write power 1 mute 1 beep 1 cursor 1",
                                  "power_write_ac PowerButton 0", ready_line, "journal_delete", bye_line}));
+    EXPECT_EQ(contains(calls, "launch_watcher"), c.pipe_opens);
     EXPECT_EQ(fake::stderr_text(), c.report);
   }
 }
@@ -416,9 +423,7 @@ TEST_F(SessionDriverTest, HookThreadThatMadeNoLockEndsWithStatus102) {
        "error\n"},
       {fake::HookScript::EndWithoutReport, "velmora-sidecar: the hook thread ended before it reported\n"},
   };
-  const Calls expected = {"launch_watcher",     "send_to_watcher all back",
-                          "close_watcher_pipe", "release_run_lock",
-                          "write_stderr",       "exit 102"};
+  const Calls expected = {"release_run_lock", "write_stderr", "exit 102"};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.report);
     fake::reset();
@@ -427,6 +432,7 @@ TEST_F(SessionDriverTest, HookThreadThatMadeNoLockEndsWithStatus102) {
     const Calls calls = fake::calls();
     EXPECT_TRUE(in_order(calls, expected));
     EXPECT_FALSE(contains(calls, "post_quit 4242"));
+    EXPECT_FALSE(contains(calls, "open_watcher_pipe")) << "nothing to watch";
     for (const auto& [name, shown] : shown_by) EXPECT_FALSE(contains(calls, shown.first)) << name;
     EXPECT_EQ(fake::stdout_text(), "");
     EXPECT_EQ(fake::stderr_text(), c.report);
@@ -535,6 +541,58 @@ TEST_F(SessionDriverTest, LateEndOfSessionRestoresNothingTwice) {
   restore_at_end_of_session();
   EXPECT_TRUE(wake_command_loop()) << "the command loop has ended already";
   EXPECT_TRUE(fake::calls().empty());
+}
+
+// The end of the session meets the watcher's launch: the pipe is closed (and the watcher told)
+// only once the launch is over, never before it, where the launch would keep it open.
+TEST_F(SessionDriverTest, EndOfSessionDuringTheWatchersLaunchClosesThePipeAfterIt) {
+  fake::set_end_of_session_during_launch(true);
+  EXPECT_EQ(fake::run_session_to_exit(), 0);
+  const Calls calls = fake::calls();
+  EXPECT_TRUE(in_order(calls, {ready_line, "launch_watcher", "launch_watcher returns",
+                               "send_to_watcher all back", "close_watcher_pipe", bye_line}));
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "close_watcher_pipe"), 1);
+  fake::reset();  // joins the end of the session's thread
+}
+
+// The hook thread ends no more: its quit cannot be posted, or it is still putting things back
+// for the end of the session long after the quit. Each wait is bounded; an end-of-session
+// restore that outlasts the wait for the thread's end still ends the run with `bye`, and one
+// that never ends leaves the watcher to put back what it was last told.
+TEST_F(SessionDriverTest, WaitsOnAHookThreadThatWillNotEndAreBounded) {
+  const struct {
+    const char* name;
+    fake::HookScript script;
+    fake::StallUntil stall;
+    int post_failures;
+    int status;
+  } cases[] = {
+      {"the end of the session's restore outlasts the wait", fake::HookScript::EndSessionAfterQuit,
+       fake::StallUntil::SecondQuit, 0, 0},
+      {"the end of the session's restore never ends", fake::HookScript::EndSessionAfterQuit,
+       fake::StallUntil::Released, 0, 101},
+      {"the quit is never delivered", fake::HookScript::IgnoreQuit, fake::StallUntil::Never, 1000, 101},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fake::reset();
+    set_hook_thread_waits(50, 50);
+    fake::set_hook_script(c.script);
+    fake::set_cursor_restore_stalls(c.stall);
+    fake::set_post_quit_failures(c.post_failures);
+    EXPECT_EQ(fake::run_session_to_exit(), c.status);
+    const Calls calls = fake::calls();
+    const bool journal_left = fake::journal().has_value();
+    fake::release_stalled_restore();
+    fake::release_hung_hook_thread();
+    EXPECT_EQ(contains(calls, bye_line), c.status == 0);
+    EXPECT_LT(std::count(calls.begin(), calls.end(), "post_quit 4242 failed"), 10);
+    if (c.stall == fake::StallUntil::Released) {
+      EXPECT_FALSE(contains(calls, "cursor restore goes on")) << "ended while the restore stalled";
+      EXPECT_FALSE(contains(calls, "send_to_watcher all back")) << "the watcher puts the cursor back";
+      EXPECT_TRUE(journal_left);
+    }
+  }
 }
 
 }  // namespace

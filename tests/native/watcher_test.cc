@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,10 @@ class WatcherTest : public testing::Test {
   void SetUp() override { fake::reset(); }
   void TearDown() override { fake::reset(); }
 };
+
+bool contains(const Calls& calls, const std::string& entry) {
+  return std::find(calls.begin(), calls.end(), entry) != calls.end();
+}
 
 std::string as_text(const std::vector<std::uint8_t>& bytes) {
   return std::string(bytes.begin(), bytes.end());
@@ -91,28 +96,68 @@ TEST_F(WatcherTest, PutsBackWhatTheLastRecordHoldsUnlessAllBack) {
   }
 }
 
-// Its sidecar gone, the watcher puts back and deletes the journal only as the holder of the
-// dead run's lock. A new run that took that lock first replays the journal itself: a late
-// watcher must not undo what the new run has changed since.
-TEST_F(WatcherTest, PutsBackOnlyWhileHoldingTheDeadRunsLock) {
-  for (const LockTake run_lock : {LockTake::Taken, LockTake::Held}) {
+// Its sidecar gone, the watcher puts back and deletes the journal whenever no new run can have
+// changed anything: as the holder of the instance lock that it took while its sidecar still ran
+// (a new run, even one that replays nothing or whose journal failed, waits on that lock before
+// it changes anything), or else as the holder of the dead run's lock. A new run that got past
+// the instance lock first replays the journal itself: a late watcher must not undo its changes.
+TEST_F(WatcherTest, PutsBackWheneverNoNewRunCanHaveChangedAnything) {
+  const struct {
+    const char* name;
+    bool alive_at_lock;
+    LockTake run_lock;
+    Calls calls;
+  } cases[] = {
+      {"a new run waits on the instance lock",
+       true,
+       LockTake::Held,
+       {"take_instance_lock 50", "sidecar_alive", "clip_cursor null", "set_beep 1", "flush_power_settings",
+        "journal_delete", "release_instance_lock"}},
+      {"killed before the watcher held its lock; a new run holds the run lock",
+       false,
+       LockTake::Held,
+       {"take_instance_lock 50", "sidecar_alive no", "take_run_lock 2000 held", "release_instance_lock"}},
+      {"killed before the watcher held its lock; no new run",
+       false,
+       LockTake::Taken,
+       {"take_instance_lock 50", "sidecar_alive no", "take_run_lock 2000", "clip_cursor null", "set_beep 1",
+        "flush_power_settings", "journal_delete", "release_run_lock", "release_instance_lock"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     fake::reset();
-    fake::set_locks(run_lock, LockTake::Taken);
+    fake::set_locks(c.run_lock, LockTake::Taken);
+    fake::set_sidecar_alive(c.alive_at_lock);
     fake::set_locked_state();
     fake::set_journal(encode_journal(fake::fake_machine, beep_and_cursor()));
     fake::set_from_sidecar({as_text(encode_settings_record(beep_and_cursor()))});
     EXPECT_EQ(run_watcher(), 0);
-    const Calls calls = changes(fake::calls());
-    if (run_lock == LockTake::Taken) {
-      EXPECT_EQ(calls, (Calls{"take_instance_lock 10000", "take_run_lock 2000", "clip_cursor null",
-                              "set_beep 1", "flush_power_settings", "journal_delete", "release_run_lock",
-                              "release_instance_lock"}));
-    } else {
-      EXPECT_EQ(calls,
-                (Calls{"take_instance_lock 10000", "take_run_lock 2000 held", "release_instance_lock"}));
-      EXPECT_TRUE(fake::journal().has_value()) << "left to the new run";
-    }
+    EXPECT_EQ(fake::changes(fake::calls()), c.calls);
+    EXPECT_EQ(fake::journal().has_value(), !contains(c.calls, "journal_delete"))
+        << "else left to the new run";
   }
+}
+
+// While another run's watcher holds the instance lock, the watcher reads its pipe between short
+// waits for it, so a sidecar killed early in its run is put back within about a second, on the
+// dead run's lock, not at the end of a wait of ten seconds.
+TEST_F(WatcherTest, ReadsItsPipeWhileItWaitsForTheInstanceLock) {
+  fake::set_locks(LockTake::Taken, LockTake::Held);
+  fake::set_locked_state();
+  fake::set_sidecar_pipe_quiet_polls(3);
+  fake::set_from_sidecar({as_text(encode_settings_record(beep_and_cursor()))});
+  EXPECT_EQ(run_watcher(), 0);
+  const Calls calls = fake::changes(fake::calls());
+  const auto run_lock = std::find(calls.begin(), calls.end(), "take_run_lock 2000");
+  ASSERT_NE(run_lock, calls.end());
+  unsigned waited = 0;
+  for (auto call = calls.begin(); call != run_lock; ++call) {
+    if (call->starts_with("take_instance_lock "))
+      waited += static_cast<unsigned>(std::stoul(call->substr(19)));
+  }
+  EXPECT_LE(waited, 1000U) << "waited for the instance lock before putting back";
+  EXPECT_EQ(Calls(run_lock + 1, calls.end()),
+            (Calls{"clip_cursor null", "set_beep 1", "flush_power_settings", "release_run_lock"}));
 }
 
 }  // namespace

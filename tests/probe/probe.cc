@@ -431,6 +431,17 @@ int print_sidecar_threads() {
 }
 
 // How many processes run the executable of the given file name (the sidecar and its watcher).
+// "held" while a watcher holds the instance lock, which it takes only once it runs.
+int print_instance_lock() {
+  const HANDLE mutex = CreateMutexW(nullptr, FALSE, L"Global\\VelmoraSidecarInstance");
+  if (mutex == nullptr) return 1;
+  const DWORD waited = WaitForSingleObject(mutex, 0);
+  if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) (void)ReleaseMutex(mutex);
+  (void)CloseHandle(mutex);
+  print_line(waited == WAIT_TIMEOUT ? "held" : "free");
+  return 0;
+}
+
 int print_process_count(const char* name) {
   const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   if (snapshot == INVALID_HANDLE_VALUE) return 1;
@@ -599,6 +610,7 @@ int run(int argc, char** argv) {
   if (command == "foreground") return print_foreground();
   if (command == "sidecar-threads") return print_sidecar_threads();
   if (command == "shield") return print_shield();
+  if (command == "instance-lock") return print_instance_lock();
   if (command == "processes" && argc == 3) return print_process_count(argv[2]);
   if (command == "process-ids" && argc == 3) return print_process_ids(argv[2]);
   if (command == "terminate" && argc > 2) {
