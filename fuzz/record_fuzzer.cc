@@ -11,16 +11,11 @@
 #include <vector>
 
 #include "journal_record.h"
+#include "fuzz_check.h"
 #include "watcher_protocol.h"
 
 namespace velmora {
 namespace {
-
-// __builtin_trap rather than assert: it survives NDEBUG and libFuzzer reports it as a crash.
-#define FUZZ_CHECK(condition)           \
-  do {                                  \
-    if (!(condition)) __builtin_trap(); \
-  } while (false)
 
 constexpr MachineId this_machine = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
 constexpr std::size_t piece_sizes[] = {1, 2, 3, 7, 64, 4096, 65536};

@@ -15,16 +15,11 @@
 #include <string_view>
 
 #include "line_reader.h"
+#include "fuzz_check.h"
 #include "stop_command.h"
 
 namespace velmora {
 namespace {
-
-// __builtin_trap rather than assert: it survives NDEBUG and libFuzzer reports it as a crash.
-#define FUZZ_CHECK(condition)           \
-  do {                                  \
-    if (!(condition)) __builtin_trap(); \
-  } while (false)
 
 constexpr std::size_t reader_chunks[] = {1, 3, 16, 64 * 1024};
 constexpr std::size_t read_steps[] = {1, 2, 3, 5, 8, 13, 4096, SIZE_MAX};
