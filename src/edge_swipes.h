@@ -7,7 +7,9 @@
 // that; at the end it gives the foreground back. Plain code over the seam, so that the
 // decisions and their order are tested natively; the hook thread runs it.
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace velmora {
 
@@ -22,20 +24,21 @@ bool has_touch_screen(std::uint32_t digitizer);
 
 // What blocking the edge swipes left to undo.
 struct EdgeSwipeBlock {
-  std::uint64_t shield = 0;               // holds the property; 0 when none was set
-  bool foreground_taken = false;          // the shield became the foreground window
+  std::vector<std::uint64_t> shields;     // those that hold the property
+  std::uint64_t active = 0;               // the shield made the foreground window, or 0
+  bool foreground_taken = false;          // it did become the foreground window
   std::uint64_t previous_foreground = 0;  // the window that had it when the lock began
 };
 
-// On a machine with a touch screen: sets the property on the shield, then makes it the
-// foreground window, and confines the cursor again at once (some activations clear a
-// clip). Windows may refuse the foreground; the lock then holds without edge suppression,
-// and one line on standard error says so. Without a touch screen nothing happens: the
-// shield never takes the foreground. Called before the hooks are installed, so no shell
-// call stands in the hook procedures' way.
-EdgeSwipeBlock block_edge_swipes(std::uint64_t shield);
+// On a machine with a touch screen: sets the property on every shield (one per monitor),
+// then makes the touch monitor's shield, `shields[touch_shield]`, the foreground window, and
+// confines the cursor again at once (some activations clear a clip). Windows may refuse the
+// foreground; the lock then holds without edge suppression, and one line on standard error
+// says so. Without a touch screen nothing happens: no shield ever takes the foreground.
+// Called before the hooks are installed, so no shell call stands in the hook procedures' way.
+EdgeSwipeBlock block_edge_swipes(const std::vector<std::uint64_t>& shields, std::size_t touch_shield);
 
-// Clears the property, then gives the foreground back to the window that had it when the
+// Clears the property on every shield, then gives the foreground back to the window that had it when the
 // lock began (if it is still there and answers; else to `parent_window()`, the parent's
 // window, or to none when that is 0). Called before the shield is destroyed, while this
 // process still holds the foreground and with it the right to hand it on.

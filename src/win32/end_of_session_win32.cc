@@ -10,7 +10,8 @@ namespace {
 constexpr UINT wake_retry_ms = 20;
 constexpr int wake_tries = 25;
 
-int wake_tries_left = 0;  // used on the hook thread only
+int wake_tries_left = 0;     // used on the hook thread only
+bool session_ended = false;  // every shield (one per monitor) hears the end; one acts on it
 
 void CALLBACK wake_timer_proc(HWND /*window*/, UINT /*message*/, UINT_PTR timer, DWORD /*time*/) {
   if (wake_command_loop()) {
@@ -28,7 +29,8 @@ std::optional<LRESULT> handle_end_of_session(UINT message, WPARAM wparam) {
   if (message == WM_QUERYENDSESSION) return TRUE;  // the lock never holds up a log-off
   if (message != WM_ENDSESSION) return std::nullopt;
   // FALSE: the end was called off and the lock goes on.
-  if (wparam != FALSE) {
+  if (wparam != FALSE && !session_ended) {
+    session_ended = true;
     restore_at_end_of_session();
     // The main thread may be between two reads; a thread timer of this thread keeps
     // trying without holding up the reply.

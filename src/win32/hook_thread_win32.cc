@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "click_gate.h"
 #include "cursor_clip.h"
@@ -36,7 +37,10 @@ namespace {
 // the hook thread touches them: the hooks, the timer and the loop all run on it.
 ClickGate click_gate;
 UINT_PTR click_timer = 0;
-HWND current_shield = nullptr;
+std::vector<HWND> current_shields;  // one per monitor
+// The thread's shields and its module, for the refit after a display change.
+Shields* live_shields = nullptr;
+HINSTANCE live_module = nullptr;
 // Whether raw input reaches the session window through this thread's own registration;
 // only then does its time count.
 bool raw_input_held = false;
@@ -85,11 +89,47 @@ class SessionNotification {
   bool registered_ = false;
 };
 
+std::vector<std::uint64_t> handle_numbers(const Shields& shields) {
+  std::vector<std::uint64_t> numbers;
+  for (const UniqueShield& shield : shields)
+    numbers.push_back(reinterpret_cast<std::uintptr_t>(shield.get()));
+  return numbers;
+}
+
+std::vector<HWND> handles(const Shields& shields) {
+  std::vector<HWND> windows;
+  for (const UniqueShield& shield : shields) windows.push_back(shield.get());
+  return windows;
+}
+
+using GetPointerDevicesFn = BOOL(WINAPI*)(UINT32*, POINTER_DEVICE_INFO*);
+
+// The shield of the monitor the first touch screen belongs to (GetPointerDevices, field
+// `monitor`; user32 has it from Windows 8 on, looked up at run time); the primary
+// monitor's when there is none or the call fails.
+std::size_t touch_shield_index(const Shields& shields) {
+  const HMODULE user32 = GetModuleHandleW(L"user32.dll");
+  const auto get = reinterpret_cast<GetPointerDevicesFn>(
+      reinterpret_cast<void*>(user32 != nullptr ? GetProcAddress(user32, "GetPointerDevices") : nullptr));
+  if (get == nullptr) return 0;
+  UINT32 count = 0;
+  if (get(&count, nullptr) == FALSE || count == 0) return 0;
+  std::vector<POINTER_DEVICE_INFO> devices(count);
+  if (get(&count, devices.data()) == FALSE) return 0;
+  devices.resize(count);
+  for (const POINTER_DEVICE_INFO& device : devices) {
+    if (device.pointerDeviceType == POINTER_DEVICE_TYPE_TOUCH)
+      return shield_for_monitor(shields, device.monitor);
+  }
+  return 0;
+}
+
 // The shell's edge swipes kept off for as long as it lives, or until `end`, which the
 // thread calls before it removes its hooks; either way before the shield is destroyed.
 class EdgeSwipeHold {
  public:
-  explicit EdgeSwipeHold(HWND shield) : block_(block_edge_swipes(reinterpret_cast<std::uintptr_t>(shield))) {}
+  explicit EdgeSwipeHold(const Shields& shields)
+      : block_(block_edge_swipes(handle_numbers(shields), touch_shield_index(shields))) {}
   EdgeSwipeHold(const EdgeSwipeHold&) = delete;
   EdgeSwipeHold& operator=(const EdgeSwipeHold&) = delete;
   EdgeSwipeHold(EdgeSwipeHold&&) = delete;
@@ -154,8 +194,8 @@ void send_mouse_press(MouseButton button) {
 }
 
 void apply_gate_effects(const GateEffects& effects) {
-  if (effects.shield_pass_through && current_shield != nullptr) {
-    set_shield_pass_through(current_shield, *effects.shield_pass_through);
+  if (effects.shield_pass_through) {
+    for (const HWND shield : current_shields) set_shield_pass_through(shield, *effects.shield_pass_through);
   }
   if (effects.inject_press) send_mouse_press(*effects.inject_press);
   if (effects.arm_timer_ms) arm_click_timer(*effects.arm_timer_ms);
@@ -190,13 +230,22 @@ struct HookThreadParts {
   SessionNotification* notification;
 };
 
-KeepInPlaceWork keep_in_place_work(HWND shield, HookThreadParts& parts) {
+KeepInPlaceWork keep_in_place_work(const Shields& shields, HookThreadParts& parts) {
   KeepInPlaceWork work;
-  work.shield = shield;
+  work.shields = handles(shields);
   work.refresh_hooks = [](void* owner) { refresh_hooks(*static_cast<HookThreadParts*>(owner)->hooks); };
   work.retry_session = [](void* owner) { static_cast<HookThreadParts*>(owner)->notification->retry(); };
   work.owner = &parts;
   return work;
+}
+
+// A shield for each monitor again; the ones added are not yet let through by a long press
+// under way, which ends with its release anyway.
+void refit_after_display_change() {
+  if (live_shields == nullptr) return;
+  (void)refit_shields(*live_shields, live_module);
+  current_shields = handles(*live_shields);
+  keep_shields_in_place(current_shields);
 }
 
 void run_message_loop() {
@@ -211,6 +260,7 @@ void run_message_loop() {
     }
     if (take_keep_in_place_tick(msg)) continue;
     if (msg.hwnd == nullptr && msg.message == wm_display_changed) {
+      refit_after_display_change();
       confine_cursor();  // the centre moved with the display
       continue;
     }
@@ -295,34 +345,36 @@ void hook_thread_body(std::promise<HookThreadReport> report_sender) {
   // ends, which is before the main thread frees the cursor. Being a top-level window, the
   // shield also hears of the end of the session. A diagnostic run changes no setting, so it
   // needs neither.
-  UniqueShield shield;
+  Shields shields;
   std::optional<HiddenCursor> hidden_cursor;
   if (!diagnostic_mode.load()) {
-    shield = create_shield(module);
-    if (!shield) return report_failure(report_sender, HookThreadPart::Shield);
+    shields = create_shields(module);
+    if (shields.empty()) return report_failure(report_sender, HookThreadPart::Shield);
     hidden_cursor.emplace();
   }
-  current_shield = shield.get();
+  current_shields = handles(shields);
   // Shell calls come before the hooks, so that none stands in a hook procedure's way.
   std::optional<EdgeSwipeHold> edge_swipes;
-  if (shield) edge_swipes.emplace(shield.get());
+  if (!shields.empty()) edge_swipes.emplace(shields);
 
   // The hooks come last, once everything they rely on is there, so that the system is
   // never left waiting on a hook whose thread is still busy making windows.
   Hooks hooks;
   hooks.keyboard = install_hook(WH_KEYBOARD_LL);
   if (!hooks.keyboard) {
-    current_shield = nullptr;
+    current_shields.clear();
     return report_failure(report_sender, HookThreadPart::KeyboardHook);
   }
   hooks.mouse = install_hook(WH_MOUSE_LL);
   if (!hooks.mouse) {
-    current_shield = nullptr;
+    current_shields.clear();
     return report_failure(report_sender, HookThreadPart::MouseHook);
   }
 
   HookThreadParts parts{&hooks, &notification};
-  start_keep_in_place(keep_in_place_work(shield.get(), parts));
+  start_keep_in_place(keep_in_place_work(shields, parts));
+  live_shields = &shields;
+  live_module = module;
 
   send_report(report_sender, HookThreadReport{thread_id, std::nullopt});
   run_message_loop();
@@ -331,7 +383,8 @@ void hook_thread_body(std::promise<HookThreadReport> report_sender) {
   // thread's parts are destroyed, the shield after them, and the main thread frees the
   // cursor once this thread has ended.
   if (edge_swipes) edge_swipes->end();
-  current_shield = nullptr;
+  live_shields = nullptr;
+  current_shields.clear();
   raw_input_held = false;
 }
 

@@ -137,7 +137,9 @@ void run_round() {
   const InputClock mouse{last_raw_mouse, last_mouse_hook_call.load(std::memory_order_relaxed)};
   const RoundSteps steps = next_round(schedule, GetTickCount(), keyboard, mouse);
   if (steps.confine_cursor) keep_cursor_confined();
-  if (steps.restack_shield && keep_work.shield != nullptr) keep_shield_on_top(keep_work.shield);
+  if (steps.restack_shield) {
+    for (const HWND shield : keep_work.shields) keep_shield_on_top(shield);
+  }
   if (steps.retry_session) keep_work.retry_session(keep_work.owner);
   if (steps.refresh_hooks) keep_work.refresh_hooks(keep_work.owner);
   if (steps.tell_removal) {
@@ -184,6 +186,8 @@ bool take_keep_in_place_tick(const MSG& msg) {
   run_round();
   return true;
 }
+
+void keep_shields_in_place(std::vector<HWND> shields) { keep_work.shields = std::move(shields); }
 
 void stop_keep_in_place() {
   if (keep_timer != 0) (void)KillTimer(nullptr, keep_timer);

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <vector>
 
 namespace velmora {
 
@@ -28,7 +29,7 @@ void note_session_locked(bool locked);
 
 // What the rounds act on besides the cursor clip, all owned by the hook thread.
 struct KeepInPlaceWork {
-  HWND shield = nullptr;  // none in diagnostic mode
+  std::vector<HWND> shields;  // one per monitor; none in diagnostic mode
   void (*refresh_hooks)(void* owner) = nullptr;
   void (*retry_session)(void* owner) = nullptr;
   void* owner = nullptr;
@@ -41,6 +42,8 @@ void start_keep_in_place(const KeepInPlaceWork& work);
 // Runs a round when `msg` is that timer's; false for any other message.
 bool take_keep_in_place_tick(const MSG& msg);
 void stop_keep_in_place();
+// The shields after a display change fitted them to the monitors again.
+void keep_shields_in_place(std::vector<HWND> shields);
 
 // The parent's topmost visible window (see shield_order.h for who the parent is), as a
 // handle number; 0 when there is none.

@@ -4,6 +4,8 @@
 
 #include <array>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "end_of_session_win32.h"
 
@@ -13,13 +15,6 @@ namespace {
 // Alpha 1 of 255: nothing shows, but a fully transparent layered window would not be
 // hit-tested and input would fall through to the windows beneath.
 constexpr BYTE shield_alpha = 1;
-
-RECT virtual_screen() {
-  const int left = GetSystemMetrics(SM_XVIRTUALSCREEN);
-  const int top = GetSystemMetrics(SM_YVIRTUALSCREEN);
-  return RECT{left, top, left + GetSystemMetrics(SM_CXVIRTUALSCREEN),
-              top + GetSystemMetrics(SM_CYVIRTUALSCREEN)};
-}
 
 using SetThreadDpiAwarenessContextFn = DPI_AWARENESS_CONTEXT(WINAPI*)(DPI_AWARENESS_CONTEXT);
 
@@ -103,10 +98,39 @@ bool turn_off_touch_feedback(HWND shield) {
 
 namespace {
 
-void cover_virtual_screen(HWND window) {
-  const RECT screen = virtual_screen();
-  (void)SetWindowPos(window, HWND_TOPMOST, screen.left, screen.top, screen.right - screen.left,
-                     screen.bottom - screen.top, SWP_NOACTIVATE);
+// Every monitor's rectangle, in the calling thread's awareness (physical pixels inside a
+// PerMonitorAwareness), the primary's first; the primary's alone if none can be listed.
+std::vector<RECT> monitor_areas() {
+  std::vector<RECT> areas;
+  (void)EnumDisplayMonitors(
+      nullptr, nullptr,
+      [](HMONITOR monitor, HDC, LPRECT area, LPARAM list) -> BOOL {
+        auto& found = *reinterpret_cast<std::vector<RECT>*>(list);
+        MONITORINFO info{};
+        info.cbSize = sizeof(info);
+        const bool primary =
+            GetMonitorInfoW(monitor, &info) != FALSE && (info.dwFlags & MONITORINFOF_PRIMARY) != 0;
+        found.insert(primary ? found.begin() : found.end(), *area);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&areas));
+  if (areas.empty())
+    areas.push_back(RECT{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)});
+  return areas;
+}
+
+void cover(HWND window, const RECT& area) {
+  (void)SetWindowPos(window, HWND_TOPMOST, area.left, area.top, area.right - area.left,
+                     area.bottom - area.top, SWP_NOACTIVATE);
+}
+
+// The rectangle of the monitor the window is on, in the window's own awareness.
+void cover_own_monitor(HWND window) {
+  MONITORINFO info{};
+  info.cbSize = sizeof(info);
+  if (GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTOPRIMARY), &info) != FALSE) {
+    cover(window, info.rcMonitor);
+  }
 }
 
 bool is_pointer_message(UINT message) {
@@ -136,14 +160,13 @@ LRESULT CALLBACK shield_window_proc(HWND window, UINT message, WPARAM wparam, LP
     case WM_CONTEXTMENU:
       return 0;  // a press-and-hold or a pen's barrel button that got through opens nothing
     case WM_DISPLAYCHANGE:
-      // A monitor added, moved or resized: keep covering every one of them, and have the
-      // thread confine the cursor to the new centre (in its own awareness, not this one's).
-      cover_virtual_screen(window);
+      // A monitor added, moved or resized: the thread fits a shield to each monitor again
+      // and confines the cursor to the new centre. Every shield hears it; one refit serves.
       (void)PostThreadMessageW(GetCurrentThreadId(), wm_display_changed, 0, 0);
       return 0;
     case WM_DPICHANGED:
-      // The suggested rectangle fits one monitor; the shield keeps covering them all.
-      cover_virtual_screen(window);
+      // Its monitor's scale changed: it keeps covering that monitor, pixel for pixel.
+      cover_own_monitor(window);
       return 0;
     default:
       break;
@@ -156,7 +179,9 @@ LRESULT CALLBACK shield_window_proc(HWND window, UINT message, WPARAM wparam, LP
 
 void ShieldCloser::operator()(HWND shield) const noexcept { (void)DestroyWindow(shield); }
 
-UniqueShield create_shield(HINSTANCE module) {
+namespace {
+
+void register_shield_class(HINSTANCE module) {
   WNDCLASSEXW window_class{};
   window_class.cbSize = sizeof(window_class);
   window_class.lpfnWndProc = shield_window_proc;
@@ -165,19 +190,58 @@ UniqueShield create_shield(HINSTANCE module) {
   window_class.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
   window_class.lpszClassName = shield_window_class;
   (void)RegisterClassExW(&window_class);
+}
 
-  const PerMonitorAwareness awareness;
-  const RECT screen = virtual_screen();
+// Made on the calling thread inside a PerMonitorAwareness, so `area` is in physical pixels.
+UniqueShield create_shield(HINSTANCE module, const RECT& area) {
   UniqueShield shield(CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE | WS_EX_LAYERED,
-                                      shield_window_class, nullptr, WS_POPUP, screen.left, screen.top,
-                                      screen.right - screen.left, screen.bottom - screen.top, nullptr,
-                                      nullptr, module, nullptr));
+                                      shield_window_class, nullptr, WS_POPUP, area.left, area.top,
+                                      area.right - area.left, area.bottom - area.top, nullptr, nullptr,
+                                      module, nullptr));
   if (!shield) return shield;
   (void)SetLayeredWindowAttributes(shield.get(), 0, shield_alpha, LWA_ALPHA);
   // Best effort: without it the visuals may show, but nothing is pressed.
   (void)turn_off_touch_feedback(shield.get());
   (void)ShowWindow(shield.get(), SW_SHOWNOACTIVATE);
   return shield;
+}
+
+}  // namespace
+
+Shields create_shields(HINSTANCE module) {
+  register_shield_class(module);
+  const PerMonitorAwareness awareness;
+  Shields shields;
+  for (const RECT& area : monitor_areas()) {
+    shields.push_back(create_shield(module, area));
+    if (!shields.back()) return Shields{};
+  }
+  return shields;
+}
+
+bool refit_shields(Shields& shields, HINSTANCE module) {
+  const PerMonitorAwareness awareness;
+  const std::vector<RECT> areas = monitor_areas();
+  // Fresh shields first, for monitors added, so no monitor is ever left uncovered.
+  bool all = true;
+  while (shields.size() < areas.size()) {
+    UniqueShield added = create_shield(module, areas[shields.size()]);
+    if (!added) {
+      all = false;
+      break;
+    }
+    shields.push_back(std::move(added));
+  }
+  for (std::size_t i = 0; i < shields.size() && i < areas.size(); ++i) cover(shields[i].get(), areas[i]);
+  if (shields.size() > areas.size()) shields.resize(areas.size());
+  return all;
+}
+
+std::size_t shield_for_monitor(const Shields& shields, HMONITOR monitor) {
+  for (std::size_t i = 0; i < shields.size(); ++i) {
+    if (MonitorFromWindow(shields[i].get(), MONITOR_DEFAULTTONULL) == monitor) return i;
+  }
+  return 0;  // the primary monitor's
 }
 
 void set_shield_pass_through(HWND shield, bool pass) {

@@ -51,7 +51,8 @@ TEST_F(TouchTest, TouchpadGesturesOffAndOnlyWhatTheLockChangedGoesBack) {
   }
 }
 
-constexpr std::uint64_t shield = 7;
+// The shields of two monitors; the touch screen is the first's unless a case says otherwise.
+const std::vector<std::uint64_t> shields = {7, 9};
 constexpr std::uint64_t parents = 3;
 constexpr std::uint64_t parents_other = 4;
 
@@ -65,11 +66,14 @@ struct EdgeCase {
   bool parents_window_hung = false;
   Calls calls;  // from the first property call on, through the end
   bool told = false;
+  std::size_t touch_shield = 0;
 };
 
 TEST_F(TouchTest, EdgeSwipesBlockedOnlyWithATouchScreenAndUndoneInOrder) {
   const std::string set = "set_edge_swipes_blocked 7 1";
+  const std::string set9 = "set_edge_swipes_blocked 9 1";
   const std::string clear = "set_edge_swipes_blocked 7 0";
+  const std::string clear9 = "set_edge_swipes_blocked 9 0";
   const std::vector<EdgeCase> cases = {
       {"no digitizer", 0, false, false, false, {}},
       {"a pen only", nid_ready | 0x04, false, false, false, {}},
@@ -79,28 +83,38 @@ TEST_F(TouchTest, EdgeSwipesBlockedOnlyWithATouchScreenAndUndoneInOrder) {
        false,
        false,
        false,
-       {set, "foreground_window", "set_foreground_window 7", "foreground_window", clear, "foreground_window",
-        "window_answers 3", "set_foreground_window 3"}},
+       {set, set9, "foreground_window", "set_foreground_window 7", "foreground_window", clear, clear9,
+        "foreground_window", "window_answers 3", "set_foreground_window 3"}},
+      {"a touch screen on the second monitor: its shield takes the foreground",
+       nid_ready | nid_integrated_touch,
+       false,
+       false,
+       false,
+       {set, set9, "foreground_window", "set_foreground_window 9", "foreground_window", clear, clear9,
+        "foreground_window", "window_answers 3", "set_foreground_window 3"},
+       false,
+       1},
       {"an external touch screen, the first window hung: the parent's other window",
        nid_ready | nid_external_touch,
        false,
        false,
        true,
-       {set, "foreground_window", "set_foreground_window 7", "foreground_window", clear, "foreground_window",
-        "window_answers 3", "set_foreground_window 4"}},
+       {set, set9, "foreground_window", "set_foreground_window 7", "foreground_window", clear, clear9,
+        "foreground_window", "window_answers 3", "set_foreground_window 4"}},
       {"the foreground refused",
        nid_ready | nid_integrated_touch,
        false,
        true,
        false,
-       {set, "foreground_window", "set_foreground_window 7 refused", "foreground_window", clear},
+       {set, set9, "foreground_window", "set_foreground_window 7 refused", "foreground_window", clear,
+        clear9},
        true},
       {"the property store refuses",
        nid_ready | nid_integrated_touch,
        true,
        false,
        false,
-       {set + " refused"},
+       {set + " refused", set9 + " refused"},
        true},
   };
   for (const EdgeCase& c : cases) {
@@ -110,7 +124,7 @@ TEST_F(TouchTest, EdgeSwipesBlockedOnlyWithATouchScreenAndUndoneInOrder) {
     fake::set_edge_store_refuses(c.store_refuses);
     fake::set_foreground(parents, c.foreground_refused);
     if (c.parents_window_hung) fake::set_window_silent(parents);
-    const EdgeSwipeBlock block = block_edge_swipes(shield);
+    const EdgeSwipeBlock block = block_edge_swipes(shields, c.touch_shield);
     unblock_edge_swipes(block, parent_window);
     Calls calls = fake::calls();
     std::erase(calls, "digitizer_status");
@@ -123,11 +137,12 @@ TEST_F(TouchTest, EdgeSwipesBlockedOnlyWithATouchScreenAndUndoneInOrder) {
 TEST_F(TouchTest, AForegroundTakenMeanwhileIsNotTakenBack) {
   fake::set_digitizer(nid_ready | nid_integrated_touch);
   fake::set_foreground(parents);
-  const EdgeSwipeBlock block = block_edge_swipes(shield);
+  const EdgeSwipeBlock block = block_edge_swipes(shields, 0);
   fake::set_foreground(parents_other);  // the parent brought another window forward
   fake::clear_calls();
   unblock_edge_swipes(block, parent_window);
-  EXPECT_EQ(fake::calls(), (Calls{"set_edge_swipes_blocked 7 0", "foreground_window"}));
+  EXPECT_EQ(fake::calls(),
+            (Calls{"set_edge_swipes_blocked 7 0", "set_edge_swipes_blocked 9 0", "foreground_window"}));
 }
 
 }  // namespace

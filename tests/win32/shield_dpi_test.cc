@@ -27,12 +27,29 @@ TEST(ShieldTest, ShieldIsPerMonitorAwareAndTheThreadIsNot) {
     GTEST_SKIP() << "no DPI awareness contexts before Windows 10 1607";
   }
   const DPI_AWARENESS_CONTEXT before = thread_context();
-  const UniqueShield shield = create_shield(GetModuleHandleW(nullptr));
-  ASSERT_TRUE(shield) << GetLastError();
-  const DPI_AWARENESS_CONTEXT context = window_context(shield.get());
-  EXPECT_TRUE(equal(context, DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2) != FALSE ||
-              equal(context, DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE) != FALSE);
+  const Shields shields = create_shields(GetModuleHandleW(nullptr));
+  ASSERT_FALSE(shields.empty()) << GetLastError();
+  for (const UniqueShield& shield : shields) {
+    const DPI_AWARENESS_CONTEXT context = window_context(shield.get());
+    EXPECT_TRUE(equal(context, DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2) != FALSE ||
+                equal(context, DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE) != FALSE);
+  }
   EXPECT_NE(equal(thread_context(), before), FALSE);
+}
+
+// Each shield is exactly its monitor: the shell counts a window as full-screen, and leaves
+// the edge swipes off for it, on the monitor it fills.
+TEST(ShieldTest, OneShieldPerMonitorExactlyItsSize) {
+  const Shields shields = create_shields(GetModuleHandleW(nullptr));
+  ASSERT_EQ(shields.size(), static_cast<std::size_t>(GetSystemMetrics(SM_CMONITORS)));
+  for (const UniqueShield& shield : shields) {
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof(monitor);
+    ASSERT_NE(GetMonitorInfoW(MonitorFromWindow(shield.get(), MONITOR_DEFAULTTONULL), &monitor), FALSE);
+    RECT window{};
+    ASSERT_NE(GetWindowRect(shield.get(), &window), FALSE);
+    EXPECT_TRUE(EqualRect(&window, &monitor.rcMonitor) != FALSE);
+  }
 }
 
 }  // namespace
