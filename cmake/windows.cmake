@@ -15,6 +15,17 @@ add_compile_options(-ffunction-sections -fdata-sections)
 # The stop command's JSON parser is a third of the program's own code and runs once per
 # line of standard input, never per key: it is built for size.
 set_source_files_properties(${SRC_DIR}/stop_command.cc PROPERTIES COMPILE_OPTIONS -Os)
+# The start-up and the shutdown, the guards, the journal, the watcher's records, the shield and
+# the half-second rounds never run per key: built for size too. What a key crosses (the hooks,
+# the channel, the pump, the standard streams) keeps the full optimisation.
+set(VELMORA_COLD_SOURCES
+  accessibility_guard.cc cursor_clip.cc edge_swipes.cc end_of_session.cc fatal_error.cc guard_table.cc
+  journal.cc journal_record.cc keep_in_place_schedule.cc power_guard.cc restore_report.cc
+  session_driver.cc shield_order.cc sound_guard.cc touchpad_guard.cc watcher.cc watcher_link.cc
+  watcher_protocol.cc win32/journal_win32.cc win32/keep_in_place_win32.cc win32/shield_win32.cc
+  win32/system_sounds_win32.cc win32/touch_win32.cc win32/watcher_process_win32.cc)
+list(TRANSFORM VELMORA_COLD_SOURCES PREPEND ${SRC_DIR}/)
+set_source_files_properties(${VELMORA_COLD_SOURCES} PROPERTIES COMPILE_OPTIONS -Os)
 
 set(WIN32_DIR ${SRC_DIR}/win32)
 

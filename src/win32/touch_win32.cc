@@ -123,7 +123,7 @@ bool platform_set_edge_swipes_blocked(std::uint64_t window, bool blocked) {
   if (get_store == nullptr) return false;
   const ComApartment apartment;
   IPropertyStore* raw_store = nullptr;
-  if (FAILED(get_store(as_window(window), IID_IPropertyStore, reinterpret_cast<void**>(&raw_store))) ||
+  if (FAILED(get_store(as_window(window), __uuidof(IPropertyStore), reinterpret_cast<void**>(&raw_store))) ||
       raw_store == nullptr) {
     return false;
   }
